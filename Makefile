@@ -1,0 +1,64 @@
+# Developer entry points. `make test` is what CI runs.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD ?= build
+FUZZ_SECONDS ?= 60
+CI_FUZZ_SECONDS ?= 15
+CMAKE_CONFIGURE = cmake -S . -G "Unix Makefiles" -DTALVEX_WERROR=ON
+
+.PHONY: all deps build run test test-plain test-asan tsan bench fuzz format clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+build: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/app/talvex-config ]; then $(BUILD)/app/talvex-config; \
+	 else echo "The settings sheet is not built yet."; exit 1; fi
+
+# The plain suite, then the same suite built with ASan and UBSan.
+test: deps
+	$(MAKE) test-plain
+	$(MAKE) test-asan
+	$(MAKE) tsan
+	$(MAKE) fuzz FUZZ_SECONDS=$(CI_FUZZ_SECONDS)
+
+test-plain:
+	$(CMAKE_CONFIGURE) -B $(BUILD)
+	cmake --build $(BUILD) -j $(JOBS)
+	scripts/with-test-services ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j $(JOBS)
+
+test-asan:
+	$(CMAKE_CONFIGURE) -B $(BUILD)-asan -DTALVEX_SANITIZE=address,undefined
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  scripts/with-test-services ctest --test-dir $(BUILD)-asan --output-on-failure --no-tests=error -j $(JOBS)
+
+# The threaded suites under ThreadSanitizer (labelled "threads").
+tsan:
+	$(CMAKE_CONFIGURE) -B $(BUILD)-tsan -DTALVEX_SANITIZE=thread
+	cmake --build $(BUILD)-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)-tsan --output-on-failure -L threads -j $(JOBS)
+
+bench: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DTALVEX_BUILD_TESTS=OFF -DTALVEX_BUILD_BENCH=ON
+	cmake --build $(BUILD)-bench -j $(JOBS)
+	scripts/with-test-services scripts/run-all $(BUILD)-bench/bench 'bench_*'
+
+fuzz: deps
+	CC=clang CXX=clang++ $(CMAKE_CONFIGURE) -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTALVEX_BUILD_TESTS=OFF -DTALVEX_BUILD_FUZZ=ON -DTALVEX_SANITIZE=address,undefined \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link
+	cmake --build $(BUILD)-fuzz -j $(JOBS)
+	scripts/run-fuzz $(BUILD)-fuzz/fuzz $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-bench $(BUILD)-fuzz
