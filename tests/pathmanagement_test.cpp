@@ -146,6 +146,13 @@ TEST(ProgramDataPath, FallsBackToVarLibWhenUnsetEmptyOrRelative) {
     }
 }
 
+TEST(ProgramDataPath, AFolderThatIsNoTextInTheLocaleIsAFailureNotAGuess) {
+    ScopedEnv env("PROGRAMDATA", "/srv/caf\xE9");  // Latin-1 bytes under a UTF-8 locale
+    std::vector<wchar_t> buffer(MAX_PATH_UNITS, L'#');
+    EXPECT_EQ(winutils::GetProgramDataPath(buffer.data(), MAX_PATH_UNITS), 0u);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), L'\0'), std::ptrdiff_t(MAX_PATH_UNITS));
+}
+
 TEST(ProgramDataPath, ZeroesTheWholeBufferWhenTheFolderDoesNotFit) {
     const std::string fits = "/" + std::string(MAX_PATH_UNITS - 2, 'p');  // 259 units
     ScopedEnv env("PROGRAMDATA", fits.c_str());
