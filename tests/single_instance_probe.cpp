@@ -46,13 +46,16 @@ int main(int argc, char** argv) {
     name.resize(length);
 
     if (has_flag(argc, argv, "go")) wait_for_stdin(false);
-    if (has_flag(argc, argv, "nofile")) {
-        const rlimit only_standard_streams{3, 3};
-        if (setrlimit(RLIMIT_NOFILE, &only_standard_streams) != 0) return 2;
-    }
-    if (!SingleApplicationInstance::RegisterApplicationInstance(name.c_str(),
-                                                                has_flag(argc, argv, "global")))
-        return 2;
+    // Only the soft limit drops, so that it can be restored for a sanitizer's exit checks.
+    rlimit files{};
+    const bool starve = has_flag(argc, argv, "nofile");
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 2;
+    const rlimit only_standard_streams{3, files.rlim_max};
+    if (starve && setrlimit(RLIMIT_NOFILE, &only_standard_streams) != 0) return 2;
+    const bool registered = SingleApplicationInstance::RegisterApplicationInstance(
+        name.c_str(), has_flag(argc, argv, "global"));
+    if (starve) setrlimit(RLIMIT_NOFILE, &files);
+    if (!registered) return 2;
     const bool only = SingleApplicationInstance::IsOnlyApplicationInstance();
     std::printf("%s\n", only ? "true" : "false");
     std::fflush(stdout);
