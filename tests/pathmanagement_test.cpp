@@ -367,6 +367,34 @@ TEST_F(DataFolder, GrantReplacesAnEntryTheGroupHadAndKeepsTheOthers) {
     EXPECT_EQ(acl_text(dir, ACL_TYPE_DEFAULT), acl_text(dir, ACL_TYPE_ACCESS));
 }
 
+// A machine without the group: the name service reads a private /etc/group in a child.
+TEST_F(DataFolder, WithoutTheUsersGroupTheFolderKeepsItsModeAndTheFailureIsReported) {
+    const std::string group_file = m_root.file("group");
+    write_file_bytes(group_file, "root:x:0:\n");
+    const std::string dir = m_root.file("shared");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    LogCapture log;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(group_file.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0) {
+            _exit(77);
+        }
+        winutils::GrantUsersFullAccess(wide(dir).c_str());
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot bind a private /etc/group here";
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"verify(SetEntriesInAcl(1, &explicitAccess, acl, &newAcl) "
+                                       "== ERROR_SUCCESS) failure"});
+    EXPECT_EQ(acl_extended_file(dir.c_str()), 0);
+}
+
 // A file system without POSIX ACLs (ramfs), mounted in a private mount namespace of a
 // child so that nothing outlives the test.
 TEST_F(DataFolder, WithoutAclSupportTheFolderIsStillMadeAndTheFailureReported) {
