@@ -74,9 +74,11 @@ std::string abstract_name_of(const wchar_t* full_name) {
     return name + '#' + hash;
 }
 
-// 0 when the name was taken now, otherwise the errno of the failing step.
+// 0 when the name was taken now, otherwise the errno of the failing step. A stream
+// socket that never listens: nobody can connect to it or queue data at it. The kernel
+// keeps abstract names apart by socket type, so every copy must use this one.
 uint32_t bind_instance_socket(const std::string& name, int& fd) {
-    fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return static_cast<uint32_t>(errno);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;

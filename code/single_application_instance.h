@@ -4,9 +4,12 @@
 // The first copy binds an abstract Unix socket named after the instance; a later copy
 // finds the name taken. The kernel drops the name with the socket, so a copy that ends in
 // any way, SIGKILL included, leaves nothing behind. The socket is not inherited across
-// exec, so programs the tool starts do not keep the name taken. Abstract names are
-// shared by every process of one network namespace: copies in different network
-// namespaces (containers, sandboxes) do not see each other.
+// exec, so programs the tool starts do not keep the name taken.
+//
+// The name is used in UTF-8; one longer than the 107 bytes an abstract address holds is
+// represented by its first 74 bytes, '#' and a 128-bit hash of the whole name. Abstract
+// names are shared by every process of one network namespace: copies in different
+// network namespaces (containers, sandboxes) do not see each other.
 //
 // The operations are meant for the main thread only; the registration has no lock.
 

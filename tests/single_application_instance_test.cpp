@@ -42,18 +42,23 @@ std::string unique_name(const std::string& what) {
 
 std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Binds `name` in the abstract namespace as the tool does: 0, or the errno of bind.
-int try_bind(const std::string& name) {
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+// Binds (or connects to) `name` in the abstract namespace with the tool's socket type:
+// 0, or the errno of the call.
+int try_address(const std::string& name, bool connect_to_it) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return errno;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());
     const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    const int rc = bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 ? 0 : errno;
+    const auto* raw = reinterpret_cast<const sockaddr*>(&address);
+    const int rc =
+        (connect_to_it ? connect(fd, raw, length) : bind(fd, raw, length)) == 0 ? 0 : errno;
     close(fd);
     return rc;
 }
+int try_bind(const std::string& name) { return try_address(name, false); }
+int try_connect(const std::string& name) { return try_address(name, true); }
 
 // Releases whatever the test process registered, however the test ends.
 struct ReleaseAtEnd {
@@ -197,6 +202,7 @@ TEST(SingleApplicationInstance, RegistrationRules) {
         << "one registration per process";
     EXPECT_TRUE(Instance::IsOnlyApplicationInstance());
     EXPECT_EQ(try_bind(name), EADDRINUSE);
+    EXPECT_EQ(try_connect(name), ECONNREFUSED) << "nobody can talk to the holder";
 
     Instance::ReleaseApplicationInstance();
     Instance::ReleaseApplicationInstance();
