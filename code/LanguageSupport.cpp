@@ -91,6 +91,13 @@ std::wstring LanguageDisplayName(uint16_t wLanguageId, const char* displayLocale
 bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
                        std::vector<std::string>& names) {
     names.clear();
+    // The platform's file search knows only "?" and "*"; everything else, brackets
+    // included, stands for itself.
+    std::string glob;
+    for (char c : pattern) {
+        if (c == '[' || c == ']' || c == '\\') glob += '\\';
+        glob += c;
+    }
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return errno == ENOENT || errno == ENOTDIR;
     bool complete = true;
@@ -104,7 +111,7 @@ bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
             break;
         }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        if (::fnmatch(pattern.c_str(), entry->d_name, FNM_CASEFOLD) == 0)
+        if (::fnmatch(glob.c_str(), entry->d_name, FNM_CASEFOLD) == 0)
             names.emplace_back(entry->d_name);
     }
     ::closedir(dir);

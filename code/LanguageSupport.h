@@ -22,8 +22,8 @@ struct LanguageLibrary {
 // only when ICU fails outright.
 std::wstring LanguageDisplayName(uint16_t wLanguageId, const char* displayLocale = nullptr);
 
-// The names in `folder` that match `pattern` (fnmatch with "?" and "*",
-// case-insensitive), sorted case-insensitively (then bytewise, so the order is
+// The names in `folder` that match `pattern` (only "?" and "*" are wildcards;
+// fnmatch, case-insensitive), sorted case-insensitively (then bytewise, so the order is
 // total). Entries of every kind are listed; the readers refuse what is not a file.
 // False when the folder cannot be listed to the end (`names` holds what was seen).
 bool ListMatchingFiles(const std::string& folder, const std::string& pattern,

@@ -149,11 +149,13 @@ TEST(LanguageDisplayName, NamesLanguagesLikeTheSystem) {
 
 TEST(LanguageDiscovery, ListingMatchesThePatternIgnoringCase) {
     TempDir dir;
-    for (const char* name : {"b.DLL", "A.dll", "c.txt", "aa.dll", "B.dll"})
+    for (const char* name : {"b.DLL", "A.dll", "c.txt", "aa.dll", "B.dll", "[x].dll", "x.dll"})
         write_file_bytes(dir.file(name), "x");
     std::vector<std::string> names;
     EXPECT_TRUE(ListMatchingFiles(dir.path().string(), "?.dll", names));
-    EXPECT_EQ(names, (std::vector<std::string>{"A.dll", "B.dll", "b.DLL"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"A.dll", "B.dll", "b.DLL", "x.dll"}));
+    EXPECT_TRUE(ListMatchingFiles(dir.path().string(), "[x].DLL", names));
+    EXPECT_EQ(names, std::vector<std::string>{"[x].dll"});
 }
 
 }  // namespace

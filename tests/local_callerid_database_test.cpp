@@ -186,24 +186,16 @@ TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouched) {
                                         "target.txt"}));
 }
 
-TEST(LocalDatabaseFile, CreatesOnceAndThenLeavesTheFileAlone) {
+TEST(LocalDatabaseFile, EnsureCreatesOnlyWhatIsMissing) {
     TempDir dir;
-    const std::wstring path = wide(dir.file("callerIdLocal.xml"));
-    EXPECT_TRUE(EnsureLocalDatabase(path));
-    write_file_bytes(dir.file("callerIdLocal.xml"), "rows the console stored");
-    EXPECT_TRUE(EnsureLocalDatabase(path));
-    EXPECT_FALSE(CreateLocalDatabase(path));
-    EXPECT_EQ(read_file_bytes(dir.file("callerIdLocal.xml")), "rows the console stored");
-}
-
-TEST(LocalDatabaseFile, MissingFolderOrEmptyPathFails) {
-    TempDir dir;
+    EXPECT_TRUE(EnsureLocalDatabase(wide(dir.file("callerIdLocal.xml"))));
+    EXPECT_EQ(read_file_bytes(dir.file("callerIdLocal.xml")), LocalDatabaseXml());
     EXPECT_FALSE(CreateLocalDatabase(wide(dir.file("missing/callerIdLocal.xml"))));
     EXPECT_FALSE(EnsureLocalDatabase(wide(dir.file("missing/callerIdLocal.xml"))));
     EXPECT_FALSE(CreateLocalDatabase(L""));
     EXPECT_FALSE(EnsureLocalDatabase(L""));
     EXPECT_FALSE(CreateLocalDatabase(wide(dir.path().string() + "/")));
-    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"callerIdLocal.xml"});
 }
 
 TEST(LocalDatabaseFile, AFailedWriteLeavesNothingBehind) {

@@ -243,7 +243,6 @@ TEST(PeVersionResource, SixteenBitAndForeignFilesAreRecognised) {
     EXPECT_EQ(status_of(std::vector<uint8_t>(4096, 0)), PeVersionStatus::NotExecutable);
 
     TempDir dir;
-    write_file_bytes(dir.file("old.dll"), std::string(ne.begin(), ne.end()));
     ne[0x40] = 'N', ne[0x41] = 'E';
     write_file_bytes(dir.file("old.dll"), std::string(ne.begin(), ne.end()));
     EXPECT_EQ(GetFileLanguageId(wide(dir.file("old.dll")).c_str()), 0);
