@@ -101,13 +101,15 @@ bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return errno == ENOENT || errno == ENOTDIR;
     bool complete = true;
+    int error = 0;
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(dir);
         if (!entry) {
             // The end of the listing and a failed read both end the search; only
             // the latter is a failure. Either way it never revisits an entry.
-            complete = errno == 0;
+            error = errno;
+            complete = error == 0;
             break;
         }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
@@ -116,6 +118,7 @@ bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
     }
     ::closedir(dir);
     std::sort(names.begin(), names.end(), name_before);
+    errno = error;
     return complete;
 }
 
@@ -160,7 +163,7 @@ bool FindLanguageLibraries(const wchar_t* lpzLangFilePath, const wchar_t* lpzLan
 
     std::vector<std::string> names;
     if (!ListMatchingFiles(folder, pattern, names))
-        SYSERR_CHECK_FAILED_ERRNO(errno, L"readdir(pchFindFilePath)");
+        SYSERR_CHECK_FAILED_ERRNO(errno, L"ListMatchingFiles(folder, pattern, names)");
 
     for (const std::string& name : names) {
         std::wstring fileName;
