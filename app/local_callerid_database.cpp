@@ -1,0 +1,164 @@
+#include "app/local_callerid_database.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cwctype>
+#include <random>
+
+#include "code/char2wchar.h"
+
+namespace {
+
+struct Column {
+    const char* name;
+    const char* xmlType;  // adBigInt -> i8, adWChar -> string, adInteger -> int
+    int maxLength;        // bytes of the integers, characters of the text
+};
+
+// Order, names, types and sizes are what the console's table expects. Every
+// column is appended with adFldUpdatable only, which ADO writes as rs:write on
+// the column and, for these fixed-size types, rs:fixedlength plus
+// rs:maybenull='false' (adFldMayBeNull absent) on its datatype.
+constexpr Column kColumns[] = {
+    {"RecordId", "i8", 8}, {"Alias", "string", 16}, {"Type", "string", 16},
+    {"ID", "string", 25},  {"Channel", "int", 4},
+};
+
+std::string build_xml() {
+    std::string xml =
+        "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
+        "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
+        "\txmlns:rs='urn:schemas-microsoft-com:rowset'\n"
+        "\txmlns:z='#RowsetSchema'>\n"
+        "<s:Schema id='RowsetSchema'>\n"
+        "\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n";
+    int number = 1;
+    for (const Column& c : kColumns) {
+        xml += "\t\t<s:AttributeType name='" + std::string(c.name) + "' rs:number='" +
+               std::to_string(number++) + "' rs:write='true'>\n";
+        xml += "\t\t\t<s:datatype dt:type='" + std::string(c.xmlType) + "' dt:maxLength='" +
+               std::to_string(c.maxLength) +
+               "' rs:precision='0' rs:fixedlength='true' rs:maybenull='false'/>\n";
+        xml += "\t\t</s:AttributeType>\n";
+    }
+    xml +=
+        "\t\t<s:extends type='rs:rowbase'/>\n"
+        "\t</s:ElementType>\n"
+        "</s:Schema>\n"
+        "<rs:data>\n"
+        "</rs:data>\n"
+        "</xml>\n";
+    return xml;
+}
+
+enum class CreateResult { Created, AlreadyPresent, Failed };
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// A fresh, hidden, exclusively created file in `dir`. Its name is short and
+// fixed in shape so that it fits wherever the final name fits.
+int create_temp_file(int dir, std::string& name) {
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        char text[32];
+        std::snprintf(text, sizeof text, ".callerid-%08x.tmp", static_cast<unsigned>(random()));
+        const int fd =
+            ::openat(dir, text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            name = text;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+// Puts `temp` in place under `name` without ever replacing an entry there:
+// link() refuses an existing name whatever it is and never follows a symlink
+// there; file systems without hard links get renameat2 with RENAME_NOREPLACE.
+CreateResult publish(int dir, const std::string& temp, const std::string& name) {
+    if (::linkat(dir, temp.c_str(), dir, name.c_str(), 0) == 0) {
+        ::unlinkat(dir, temp.c_str(), 0);
+        return CreateResult::Created;
+    }
+    if (errno == EEXIST) return CreateResult::AlreadyPresent;
+    if (::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0)
+        return CreateResult::Created;
+    return errno == EEXIST ? CreateResult::AlreadyPresent : CreateResult::Failed;
+}
+
+CreateResult create_exclusively(const std::wstring& widePath) {
+    std::string path;
+    if (widePath.empty() || !wchar_to_mbchar(widePath.c_str(), path)) return CreateResult::Failed;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return CreateResult::Failed;
+
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return CreateResult::Failed;
+    std::string temp;
+    CreateResult result = CreateResult::Failed;
+    const int fd = create_temp_file(dir, temp);
+    if (fd >= 0) {
+        const bool written = write_all(fd, LocalDatabaseXml()) && ::fsync(fd) == 0;
+        const bool closed = ::close(fd) == 0;
+        if (written && closed) result = publish(dir, temp, name);
+        if (result != CreateResult::Created) ::unlinkat(dir, temp.c_str(), 0);
+        // The new name must survive a crash as well as the bytes behind it.
+        if (result == CreateResult::Created) ::fsync(dir);
+    }
+    ::close(dir);
+    return result;
+}
+
+}  // namespace
+
+std::wstring AppendPathPiece(std::wstring path, std::wstring_view piece) {
+    if (!path.empty() && path.back() != L'/' && !(piece.starts_with(L'/'))) path += L'/';
+    path += piece;
+    return path;
+}
+
+std::wstring LocalDatabasePath(const std::wstring& dataFolder, const std::wstring& fileName) {
+    size_t first = 0, last = fileName.size();
+    while (first < last && std::iswspace(fileName[first])) ++first;
+    while (last > first && std::iswspace(fileName[last - 1])) --last;
+    const std::wstring_view name = std::wstring_view(fileName).substr(first, last - first);
+    if (name.empty() || name == L"." || name == L".." || name.find_first_of(L'/') != name.npos ||
+        name.find(L'\0') != name.npos)
+        return {};
+    if (!dataFolder.starts_with(L'/')) return {};
+    return AppendPathPiece(AppendPathPiece(dataFolder, kSettingsSubFolder), name);
+}
+
+std::string_view LocalDatabaseXml() {
+    static const std::string xml = build_xml();
+    return xml;
+}
+
+bool CreateLocalDatabase(const std::wstring& path) {
+    return create_exclusively(path) == CreateResult::Created;
+}
+
+bool EnsureLocalDatabase(const std::wstring& path) {
+    std::string narrow;
+    struct stat st {};
+    if (wchar_to_mbchar(path.c_str(), narrow) && ::lstat(narrow.c_str(), &st) == 0) return true;
+    return create_exclusively(path) != CreateResult::Failed;
+}

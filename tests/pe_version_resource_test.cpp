@@ -1,0 +1,329 @@
+// The PE version resource reader over real resource-only DLLs built by the MinGW-w64
+// resource compiler and linker, and over hand-corrupted copies of them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "code/pe_version_resource.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string fixture(const std::string& name) {
+    return std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" + name;
+}
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::vector<uint8_t> fixture_bytes(const std::string& name) {
+    const std::string bytes = read_file_bytes(fixture(name));
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
+}
+uint16_t get16(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Where the interesting fields of a sound single-section fixture are, found the
+// plain way (the fixtures are trusted; only their corrupted copies are not).
+struct Layout {
+    size_t coff, optional, resourceDirectory, sectionTable;
+    size_t root, typeDir, nameDir, leaf, block;
+};
+
+Layout layout_of(const std::vector<uint8_t>& b) {
+    Layout l{};
+    l.coff = get32(b, 0x3C) + 4;
+    l.optional = l.coff + 20;
+    l.resourceDirectory = l.optional + (get16(b, l.optional) == 0x20B ? 128 : 112);
+    l.sectionTable = l.optional + get16(b, l.coff + 16);
+    const uint32_t va = get32(b, l.sectionTable + 12), raw = get32(b, l.sectionTable + 20);
+    l.root = raw + (get32(b, l.resourceDirectory) - va);
+    l.typeDir = l.root + (get32(b, l.root + 20) & 0x7FFFFFFF);
+    l.nameDir = l.root + (get32(b, l.typeDir + 20) & 0x7FFFFFFF);
+    l.leaf = l.root + get32(b, l.nameDir + 20);
+    l.block = raw + (get32(b, l.leaf) - va);
+    return l;
+}
+
+PeVersionStatus status_of(const std::vector<uint8_t>& image) {
+    std::span<const uint8_t> block;
+    return FindVersionResource(image, block);
+}
+
+std::u16string product_version(const std::vector<uint8_t>& image) {
+    std::span<const uint8_t> block, value;
+    bool isText = false;
+    if (FindVersionResource(image, block) != PeVersionStatus::Ok) return u"<none>";
+    const auto pairs = VersionTranslations(block);
+    if (pairs.empty() ||
+        !QueryVersionValue(block, VersionStringSubBlock(pairs[0], u"ProductVersion"), value,
+                           isText))
+        return u"<absent>";
+    return VersionText(value);
+}
+
+TEST(PeVersionResource, ReadsSixtyFourAndThirtyTwoBitLibraries) {
+    EXPECT_EQ(GetFileLanguageId(wide(fixture("french64.dll")).c_str()), 1036);
+    EXPECT_EQ(GetFileLanguageId(wide(fixture("french32.dll")).c_str()), 1036);
+    // The German table's key is upper case ("040704E4"): keys match case-insensitively.
+    EXPECT_EQ(GetFileLanguageId(wide(fixture("german32.dll")).c_str()), 1031);
+    for (const char* name : {"french64.dll", "french32.dll", "german32.dll"}) {
+        wchar_t text[260];
+        const int32_t n = GetFileVersionPropertyInfo(wide(fixture(name)).c_str(), L"ProductVersion",
+                                                     text, sizeof text);
+        EXPECT_EQ(n, static_cast<int32_t>(sizeof(wchar_t) * 13)) << name;
+        EXPECT_STREQ(text, L"2.700.401.16") << name;
+    }
+    std::span<const uint8_t> block;
+    const auto image = fixture_bytes("german32.dll");
+    ASSERT_EQ(FindVersionResource(image, block), PeVersionStatus::Ok);
+    const auto pairs = VersionTranslations(block);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs[0].language, 0x0407);
+    EXPECT_EQ(pairs[0].codePage, 1252);
+}
+
+TEST(PeVersionResource, StringBlockNamesAreLowercaseHexadecimal) {
+    EXPECT_EQ(VersionStringSubBlock({0x0407, 0x04E4}, u"ProductVersion"),
+              u"\\StringFileInfo\\040704e4\\ProductVersion");
+    EXPECT_EQ(VersionStringSubBlock({0x0C0A, 0x04B0}, u"X"), u"\\StringFileInfo\\0c0a04b0\\X");
+    EXPECT_EQ(VersionStringSubBlock({0x0009, 0x0000}, u"X"), u"\\StringFileInfo\\00090000\\X");
+}
+
+TEST(PeVersionResource, TooSmallBufferGetsNothingAndTheSizeNeeded) {
+    const std::wstring path = wide(fixture("french64.dll"));
+    const size_t needed = sizeof(wchar_t) * 13;
+    wchar_t text[13];
+    std::wmemset(text, L'#', 13);
+    EXPECT_EQ(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", text, needed - 1),
+              -static_cast<int32_t>(needed));
+    EXPECT_EQ(text[0], L'#');
+    EXPECT_EQ(text[12], L'#');
+    EXPECT_EQ(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", text, needed),
+              static_cast<int32_t>(needed));
+    EXPECT_STREQ(text, L"2.700.401.16");
+    EXPECT_EQ(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", text, 0), 0);
+    EXPECT_EQ(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", nullptr, 52), 0);
+    // Property names match case-insensitively, as on Windows.
+    EXPECT_GT(GetFileVersionPropertyInfo(path.c_str(), L"productversion", text, needed), 0);
+}
+
+TEST(PeVersionResource, AbsentResourcesAndPropertiesGiveZero) {
+    wchar_t text[260];
+    const std::wstring noVersion = wide(fixture("no_version64.dll"));
+    EXPECT_EQ(GetFileLanguageId(noVersion.c_str()), 0);
+    EXPECT_EQ(GetFileVersionPropertyInfo(noVersion.c_str(), L"ProductVersion", text, sizeof text),
+              0);
+    EXPECT_EQ(status_of(fixture_bytes("no_version64.dll")), PeVersionStatus::NoVersionResource);
+
+    // Only the second translation (English) has a table; the first (Spanish) rules.
+    const std::wstring second = wide(fixture("second_translation64.dll"));
+    EXPECT_EQ(GetFileLanguageId(second.c_str()), 0x0C0A);
+    EXPECT_EQ(GetFileVersionPropertyInfo(second.c_str(), L"ProductVersion", text, sizeof text), 0);
+    const std::wstring french = wide(fixture("french64.dll"));
+    EXPECT_EQ(GetFileVersionPropertyInfo(french.c_str(), L"NoSuchProperty", text, sizeof text), 0);
+    EXPECT_EQ(
+        GetFileVersionPropertyInfo(L"/no/such/file.dll", L"ProductVersion", text, sizeof text), 0);
+}
+
+TEST(PeVersionResource, OnlyRegularFilesOfSaneSizeAreRead) {
+    TempDir dir;
+    const std::string folder = dir.file("TalvexDIR.DLL");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::string fifo = dir.file("TalvexFIF.DLL");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string huge = dir.file("TalvexBIG.DLL");
+    write_file_bytes(huge, read_file_bytes(fixture("french64.dll")));
+    ASSERT_EQ(truncate(huge.c_str(), kMaxImageBytes + 1), 0);  // sparse, costs no space
+
+    std::vector<uint8_t> image;
+    errno = 0;
+    EXPECT_FALSE(ReadImageFile(folder, image));
+    EXPECT_EQ(errno, EISDIR);
+    // Without a writer, opening a FIFO for reading would block forever.
+    alarm(10);
+    EXPECT_FALSE(ReadImageFile(fifo, image));
+    alarm(0);
+    EXPECT_FALSE(ReadImageFile(huge, image));
+    EXPECT_EQ(errno, EFBIG);
+    EXPECT_EQ(GetFileLanguageId(wide(folder).c_str()), 0);
+    EXPECT_TRUE(ReadImageFile(fixture("french64.dll"), image));
+    EXPECT_EQ(image.size(), 1024u);
+}
+
+TEST(PeVersionResource, EveryTruncationIsRefusedOrReadWithinTheData) {
+    for (const char* name : {"french64.dll", "german32.dll", "second_translation64.dll"}) {
+        const auto full = fixture_bytes(name);
+        const Layout l = layout_of(full);
+        const size_t blockEnd = l.block + get16(full, l.block);
+        ASSERT_EQ(status_of(full), PeVersionStatus::Ok) << name;
+        for (size_t size = 0; size < full.size(); ++size) {
+            // A fresh allocation of exactly `size` bytes lets ASan see any overread.
+            const std::vector<uint8_t> cut(full.begin(), full.begin() + size);
+            const PeVersionStatus s = status_of(cut);
+            if (size < blockEnd) {
+                EXPECT_NE(s, PeVersionStatus::Ok) << name << " cut at " << size;
+            } else {
+                EXPECT_EQ(s, PeVersionStatus::Ok) << name << " cut at " << size;
+            }
+            (void)product_version(cut);
+        }
+    }
+}
+
+TEST(PeVersionResource, HeaderFieldsPointingOutsideTheFileAreRefused) {
+    const auto good = fixture_bytes("french64.dll");
+    const Layout l = layout_of(good);
+    struct Case {
+        const char* what;
+        size_t at;
+        uint32_t value;
+        bool wide;
+    };
+    const Case cases[] = {
+        {"e_lfanew past the end", 0x3C, 0xFFFFFFF0u, true},
+        {"section count past the end", l.coff + 2, 0xFFFF, false},
+        {"resource RVA in no section", l.resourceDirectory, 0x7FFFF000u, true},
+        {"section raw data past the end", l.sectionTable + 20, 0xFFFFFE00u, true},
+        {"leaf RVA in no section", l.leaf, 0x00000010u, true},
+        {"leaf size past the section", l.leaf + 4, 0xFFFFFFFFu, true},
+        {"type entry count past the data", l.root + 14, 0xFFFF, false},
+        {"type directory outside the data", l.root + 20, 0x80FFFFF0u, true},
+        {"type entry leads to a leaf", l.root + 20, get32(good, l.root + 20) & 0x7FFFFFFF, true},
+        {"language entry leads to a directory", l.nameDir + 20, 0x80000000u, true},
+        {"type directory is the root itself", l.root + 20, 0x80000000u, true},
+        {"name directory is the type directory", l.typeDir + 20,
+         0x80000000u | static_cast<uint32_t>(l.typeDir - l.root), true},
+        {"root node length 0", l.block, 0, false},
+        {"optional header of unknown kind", l.optional, 0x0107, false},
+    };
+    for (const Case& c : cases) {
+        auto bad = good;
+        c.wide ? put32(bad, c.at, c.value) : put16(bad, c.at, static_cast<uint16_t>(c.value));
+        const PeVersionStatus s = status_of(bad);
+        EXPECT_NE(s, PeVersionStatus::Ok) << c.what;
+        EXPECT_EQ(product_version(bad), u"<none>") << c.what;
+    }
+    // A section whose raw size runs past the end of the file is read up to the end:
+    // the data that is there is still found, and nothing beyond it is read.
+    auto longSection = good;
+    put32(longSection, l.sectionTable + 16, 0xFFFFFFFFu);
+    EXPECT_EQ(product_version(longSection), u"2.700.401.16");
+
+    auto noResources = good;
+    put32(noResources, l.resourceDirectory, 0);
+    EXPECT_EQ(status_of(noResources), PeVersionStatus::NoVersionResource);
+}
+
+TEST(PeVersionResource, SixteenBitAndForeignFilesAreRecognised) {
+    std::vector<uint8_t> ne(0x80, 0);
+    ne[0] = 'M', ne[1] = 'Z';
+    put32(ne, 0x3C, 0x40);
+    ne[0x40] = 'N', ne[0x41] = 'E';
+    EXPECT_EQ(status_of(ne), PeVersionStatus::SixteenBit);
+    ne[0x40] = 'L', ne[0x41] = 'X';
+    EXPECT_EQ(status_of(ne), PeVersionStatus::UnsupportedFormat);
+    EXPECT_EQ(status_of(std::vector<uint8_t>{'M', 'Z'}), PeVersionStatus::NotExecutable);
+    EXPECT_EQ(status_of(std::vector<uint8_t>(4096, 0)), PeVersionStatus::NotExecutable);
+
+    TempDir dir;
+    ne[0x40] = 'N', ne[0x41] = 'E';
+    write_file_bytes(dir.file("old.dll"), std::string(ne.begin(), ne.end()));
+    EXPECT_EQ(GetFileLanguageId(wide(dir.file("old.dll")).c_str()), 0);
+}
+
+// A VS_VERSIONINFO-style node: header, key, padding, value, padding, children.
+std::string node(const std::u16string& key, const std::string& value, uint16_t valueLength,
+                 uint16_t type, const std::vector<std::string>& children = {}) {
+    std::string b(6, '\0');
+    for (char16_t c : key + u'\0') b += static_cast<char>(c), b += static_cast<char>(c >> 8);
+    while (b.size() % 4) b += '\0';
+    b += value;
+    for (const std::string& child : children) {
+        while (b.size() % 4) b += '\0';
+        b += child;
+    }
+    const auto length = static_cast<uint16_t>(b.size());
+    b[0] = static_cast<char>(length), b[1] = static_cast<char>(length >> 8);
+    b[2] = static_cast<char>(valueLength), b[3] = static_cast<char>(valueLength >> 8);
+    b[4] = static_cast<char>(type);
+    return b;
+}
+
+std::string utf16z(const std::u16string& text) {
+    std::string b;
+    for (char16_t c : text + u'\0') b += static_cast<char>(c), b += static_cast<char>(c >> 8);
+    return b;
+}
+
+std::u16string query_text(const std::string& blockBytes, std::u16string_view path) {
+    const std::vector<uint8_t> block(blockBytes.begin(), blockBytes.end());
+    std::span<const uint8_t> value;
+    bool isText = false;
+    if (!QueryVersionValue(block, path, value, isText)) return u"<absent>";
+    return VersionText(value);
+}
+
+TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
+    const std::string fixed(52, '\0');
+    const std::string translation("\x07\x04\xe4\x04", 4);
+    auto tree = [&](uint16_t stringValueLength, bool varFirst) {
+        const std::string strings =
+            node(u"StringFileInfo", "", 0, 1,
+                 {node(u"040704e4", "", 0, 1,
+                       {node(u"Comments", utf16z(u""), 0, 1),  // empty value, no value bytes
+                        node(u"ProductVersion", utf16z(u"2.700.401.16"), stringValueLength, 1)})});
+        const std::string vars =
+            node(u"VarFileInfo", "", 0, 1, {node(u"Translation", translation, 4, 0)});
+        return node(u"VS_VERSION_INFO", fixed, 52, 0,
+                    varFirst ? std::vector{vars, strings} : std::vector{strings, vars});
+    };
+    const std::u16string path = u"\\StringFileInfo\\040704e4\\ProductVersion";
+    EXPECT_EQ(query_text(tree(13, false), path), u"2.700.401.16");
+    // Writers that count bytes, and VarFileInfo before StringFileInfo.
+    EXPECT_EQ(query_text(tree(26, true), path), u"2.700.401.16");
+    // A length far past the node is cut at the node's end and at the terminator.
+    EXPECT_EQ(query_text(tree(0xFFFF, false), path), u"2.700.401.16");
+    EXPECT_EQ(query_text(tree(13, false), u"StringFileInfo\\\\040704E4\\Comments"), u"");
+    EXPECT_EQ(query_text(tree(13, false), u"\\StringFileInfo\\040904e4\\ProductVersion"),
+              u"<absent>");
+    const std::string block = tree(13, false);
+    const std::vector<uint8_t> bytes(block.begin(), block.end());
+    const auto pairs = VersionTranslations(bytes);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs[0].language, 0x0407);
+
+    // Every cut of the block, and a zero length anywhere, ends the walk cleanly.
+    for (size_t size = 0; size < block.size(); ++size) {
+        const std::u16string text = query_text(block.substr(0, size), path);
+        EXPECT_EQ(text, u"<absent>") << "cut at " << size;
+    }
+    for (size_t at = 0; at + 1 < block.size(); at += 2) {
+        std::string zeroed = block;
+        zeroed[at] = zeroed[at + 1] = '\0';
+        (void)query_text(zeroed, path);
+    }
+    // A key without its terminator is refused rather than read past the node.
+    std::string unterminated = node(u"VS_VERSION_INFO", "", 0, 0);
+    unterminated.resize(unterminated.size() - 4);
+    unterminated[0] = static_cast<char>(unterminated.size());
+    EXPECT_EQ(query_text(unterminated, u""), u"<absent>");
+}
+
+}  // namespace
