@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -183,6 +184,20 @@ void ProbeServer(const std::string& server, int timeoutSeconds) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
+
+std::string FindClientLibraryFolder(const std::string& executableFolder,
+                                    const std::string& currentFolder) {
+    std::string beside = executableFolder + "/" + CLIENT_LIBRARY_FILE;
+    if (!executableFolder.empty() && ::access(beside.c_str(), F_OK) == 0) return executableFolder;
+    // Ask the loader itself, so LD_LIBRARY_PATH, the ld.so cache and multiarch folders
+    // count as they would for a linked program. The library stays loaded: it is the one
+    // the connection loads next, and unloading fbclient is unsafe.
+    if (void* handle = dlopen(CLIENT_LIBRARY_FILE, RTLD_LAZY | RTLD_LOCAL)) {
+        char origin[PATH_MAX] = {};
+        if (dlinfo(handle, RTLD_DI_ORIGIN, origin) == 0 && origin[0] != '\0') return origin;
+    }
+    return currentFolder;
+}
 
 Exception::Exception(std::string origin, const std::string& message)
     : m_origin(std::move(origin)), m_message(m_origin + ": " + message) {}

@@ -48,6 +48,12 @@ inline constexpr const char* CLIENT_LIBRARY_FILE = "libfbclient.so.2";
 // Oldest client that offers the object interface: Firebird 3.0, as major << 8 | minor.
 inline constexpr unsigned MINIMUM_CLIENT_VERSION = 0x0300;
 
+// The folder the client library is taken from: `executableFolder` when it holds the
+// library, else the folder from which the system's loader loads it, else
+// `currentFolder` (not checked: the caller reports the library missing there).
+std::string FindClientLibraryFolder(const std::string& executableFolder,
+                                    const std::string& currentFolder);
+
 class Exception : public std::exception {
 public:
     const char* what() const noexcept override { return m_message.c_str(); }

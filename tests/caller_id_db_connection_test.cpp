@@ -182,6 +182,19 @@ TEST(CallerIdClientLibrary, ServerAndPortFormTheConnectionString) {
     EXPECT_EQ(connection.ConnectionString(), "adm01/3050:CallerID_Database");
 }
 
+TEST(CallerIdClientLibrary, FolderIsBesideTheExecutableThenWhereTheLoaderFindsIt) {
+    TempDir beside, current;
+    write_file_bytes(beside.file("libfbclient.so.2"), "x");
+    EXPECT_EQ(fbclient::FindClientLibraryFolder(beside.path().string(), current.path().string()),
+              beside.path().string());
+    // This machine has the client installed, so the loader's folder comes before the
+    // current directory.
+    std::string found = fbclient::FindClientLibraryFolder(current.path().string() + "/none",
+                                                          current.path().string());
+    EXPECT_TRUE(std::filesystem::exists(found + "/libfbclient.so.2")) << found;
+    EXPECT_NE(found, current.path().string());
+}
+
 // ---- text conversions ---------------------------------------------------------------
 
 TEST(CallerIdText, NarrowingKeepsTheLowByteOfEachUtf16Unit) {
