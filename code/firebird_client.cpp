@@ -119,7 +119,8 @@ void SplitServer(const std::string& server, std::string& host, std::string& port
         slash = server.find('/');
         host = server.substr(0, slash);
     }
-    port = slash == std::string::npos ? std::string("3050") : server.substr(slash + 1);
+    port = slash == std::string::npos ? std::string() : server.substr(slash + 1);
+    if (port.empty()) port = "3050";  // Firebird's default, as the client itself assumes
 }
 
 // Result of one bounded TCP connect: 0 when connected, otherwise an errno value
