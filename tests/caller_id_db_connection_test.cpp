@@ -415,6 +415,10 @@ TEST(CallerIdServer, ServerStoppedAfterConnectMakesReadRecordsFalse) {
         return exports.substr(at, exports.find('\n', at) - at);
     };
     std::string stop = "TALVEX_FB_STATE_DIR='" + state + "' '" + script + "' stop";
+    struct StopOnExit {  // a failed assertion must not leave the server running
+        const std::string& command;
+        ~StopOnExit() { (void)std::system(command.c_str()); }
+    } stopOnExit{stop};
     {
         CallerIdDbConnection connection(
             ClientDir(), Settings(value("TALVEX_TEST_FB_USER"), value("TALVEX_TEST_FB_PASSWORD"),
