@@ -57,7 +57,7 @@ struct XpbDisposer {
 };
 using XpbBuilder = std::unique_ptr<Firebird::IXpbBuilder, XpbDisposer>;
 
-std::shared_ptr<const Library> LoadLibrary(const std::string& folder) {
+std::shared_ptr<const Library> LoadClientLibrary(const std::string& folder) {
     static std::mutex lock;
     static std::map<std::string, std::shared_ptr<const Library>> loaded;
 
@@ -213,7 +213,8 @@ LogicException::LogicException(std::string origin, const std::string& message)
 
 // ---------------------------------------------------------------------------------------
 
-Client::Client(const std::string& folder) : m_folder(folder), m_library(LoadLibrary(folder)) {}
+Client::Client(const std::string& folder)
+    : m_folder(folder), m_library(LoadClientLibrary(folder)) {}
 
 unsigned Client::Version() const { return m_library->version; }
 
