@@ -1,0 +1,553 @@
+#include "code/firebird_client.h"
+
+#include <dlfcn.h>
+#include <firebird/Interface.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace fbclient {
+
+struct Library {
+    void* handle = nullptr;
+    Firebird::IMaster* master = nullptr;  // owned by the library, never released
+    Firebird::IUtil* util = nullptr;
+    Firebird::IProvider* dispatcher = nullptr;  // kept for the life of the process
+    unsigned version = 0;
+};
+
+namespace {
+
+using Firebird::FbException;
+using Firebird::ThrowStatusWrapper;
+
+// A status object of our own for the length of one operation.
+class ScopedStatus {
+public:
+    explicit ScopedStatus(const Library& library) : m_wrapper(library.master->getStatus()) {}
+    ~ScopedStatus() { m_wrapper.dispose(); }
+    ScopedStatus(const ScopedStatus&) = delete;
+    ScopedStatus& operator=(const ScopedStatus&) = delete;
+    ThrowStatusWrapper* get() { return &m_wrapper; }
+
+private:
+    ThrowStatusWrapper m_wrapper;
+};
+
+[[noreturn]] void ThrowSql(const Library& library, const char* origin, const FbException& e) {
+    char text[2048];
+    library.util->formatStatus(text, sizeof text, e.getStatus());
+    const intptr_t* errors = e.getStatus()->getErrors();
+    long code = (errors[0] == isc_arg_gds) ? static_cast<long>(errors[1]) : 0;
+    throw SQLException(origin, text, code);
+}
+
+struct XpbDisposer {
+    void operator()(Firebird::IXpbBuilder* builder) const { builder->dispose(); }
+};
+using XpbBuilder = std::unique_ptr<Firebird::IXpbBuilder, XpbDisposer>;
+
+std::shared_ptr<const Library> LoadClientLibrary(const std::string& folder) {
+    static std::mutex lock;
+    static std::map<std::string, std::shared_ptr<const Library>> loaded;
+
+    std::string path =
+        folder.empty() ? std::string(CLIENT_LIBRARY_FILE) : folder + "/" + CLIENT_LIBRARY_FILE;
+    std::lock_guard<std::mutex> guard(lock);
+    if (auto found = loaded.find(path); found != loaded.end()) return found->second;
+
+    auto library = std::make_shared<Library>();
+    library->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library->handle == nullptr) {
+        const char* reason = dlerror();
+        throw LogicException("Client", "cannot load the Firebird client library " + path + ": " +
+                                           (reason ? reason : "unknown reason"));
+    }
+    // Clients before Firebird 3 have only the old ISC interface, and no master.
+    using GetMaster = Firebird::IMaster* (*)();
+    auto getMaster = reinterpret_cast<GetMaster>(dlsym(library->handle, "fb_get_master_interface"));
+    if (getMaster != nullptr) {
+        library->master = getMaster();
+        if (library->master != nullptr) {
+            library->util = library->master->getUtilInterface();
+            library->version = library->util->getClientVersion();
+            if (library->version >= MINIMUM_CLIENT_VERSION)
+                library->dispatcher = library->master->getDispatcher();
+        }
+    }
+    // Never unloaded: fbclient's threads and exit handlers would run in unmapped code.
+    loaded.emplace(path, library);
+    return library;
+}
+
+class Socket {
+public:
+    explicit Socket(int fd) : m_fd(fd) {}
+    ~Socket() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct AddrInfoDeleter {
+    void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+// Splits Firebird's "host", "host/port" or "[v6 address]/port" form.
+void SplitServer(const std::string& server, std::string& host, std::string& port) {
+    std::string::size_type slash;
+    if (!server.empty() && server.front() == '[') {
+        std::string::size_type close = server.find(']');
+        host = server.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        slash = close == std::string::npos ? std::string::npos : server.find('/', close);
+    } else {
+        slash = server.find('/');
+        host = server.substr(0, slash);
+    }
+    port = slash == std::string::npos ? std::string() : server.substr(slash + 1);
+    if (port.empty()) port = "3050";  // Firebird's default, as the client itself assumes
+}
+
+// Result of one bounded TCP connect: 0 when connected, otherwise an errno value
+// (ETIMEDOUT when the deadline passed).
+int ConnectBounded(const addrinfo& address, std::chrono::steady_clock::time_point deadline) {
+    Socket sock(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                         address.ai_protocol));
+    if (sock.fd() < 0) return errno;
+    if (::connect(sock.fd(), address.ai_addr, address.ai_addrlen) == 0) return 0;
+    if (errno != EINPROGRESS) return errno;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return ETIMEDOUT;
+        pollfd waiting{sock.fd(), POLLOUT, 0};
+        int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return errno;
+        if (ready == 0) return ETIMEDOUT;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+        return error;
+    }
+}
+
+// Fails fast, as Firebird's own network error, when no address of the server accepts a
+// TCP connection before the deadline.
+void ProbeServer(const std::string& server, int timeoutSeconds) {
+    std::string host, port;
+    SplitServer(server, host, port);
+    if (host.empty()) return;  // Firebird decides what an empty host means
+
+    const std::string failure = "Unable to complete network request to host \"" + host + "\".\n";
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int resolved = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (resolved != 0) {
+        throw SQLException("Database::Connect",
+                           failure + "-Failed to locate host machine.\n-" + gai_strerror(resolved),
+                           isc_network_error);
+    }
+    std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(found);
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int error = ETIMEDOUT;
+    for (addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
+        error = ConnectBounded(*address, deadline);
+        if (error == 0) return;
+        if (error == ETIMEDOUT) break;
+    }
+    std::string reason = error == ETIMEDOUT
+                             ? "no answer within " + std::to_string(timeoutSeconds) + " seconds"
+                             : std::strerror(error);
+    throw SQLException("Database::Connect",
+                       failure + "-Failed to establish a connection.\n-" + reason,
+                       isc_network_error);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+std::string FindClientLibraryFolder(const std::string& executableFolder,
+                                    const std::string& currentFolder) {
+    std::string beside = executableFolder + "/" + CLIENT_LIBRARY_FILE;
+    if (!executableFolder.empty() && ::access(beside.c_str(), F_OK) == 0) return executableFolder;
+    // Ask the loader itself, so LD_LIBRARY_PATH, the ld.so cache and multiarch folders
+    // count as they would for a linked program. The library stays loaded: it is the one
+    // the connection loads next, and unloading fbclient is unsafe.
+    if (void* handle = dlopen(CLIENT_LIBRARY_FILE, RTLD_LAZY | RTLD_LOCAL)) {
+        char origin[PATH_MAX] = {};
+        if (dlinfo(handle, RTLD_DI_ORIGIN, origin) == 0 && origin[0] != '\0') return origin;
+    }
+    return currentFolder;
+}
+
+Exception::Exception(std::string origin, const std::string& message)
+    : m_origin(std::move(origin)), m_message(m_origin + ": " + message) {}
+
+SQLException::SQLException(std::string origin, const std::string& statusText, long engineCode)
+    : Exception(std::move(origin), statusText),
+      m_statusText(statusText),
+      m_engineCode(engineCode) {}
+
+LogicException::LogicException(std::string origin, const std::string& message)
+    : Exception(std::move(origin), message) {}
+
+// ---------------------------------------------------------------------------------------
+
+Client::Client(const std::string& folder)
+    : m_folder(folder), m_library(LoadClientLibrary(folder)) {}
+
+unsigned Client::Version() const { return m_library->version; }
+
+std::shared_ptr<Database> Client::DatabaseFactory(
+    const std::string& server, const std::string& database, const std::string& user,
+    const std::string& password, const std::string& role, const std::string& charset,
+    const std::string& createParams) const {
+    if (!CheckVersion())
+        throw LogicException("Client::DatabaseFactory",
+                             "the client library in \"" + m_folder +
+                                 "\" is older than Firebird 3 and has no object interface");
+    return std::make_shared<Database>(m_library, server, database, user, password, role, charset,
+                                      createParams);
+}
+
+// ---------------------------------------------------------------------------------------
+
+Database::Database(std::shared_ptr<const Library> library, std::string server, std::string database,
+                   std::string user, std::string password, std::string role, std::string charset,
+                   std::string createParams)
+    : m_library(std::move(library)),
+      m_server(std::move(server)),
+      m_database(std::move(database)),
+      m_user(std::move(user)),
+      m_password(std::move(password)),
+      m_role(std::move(role)),
+      m_charset(std::move(charset)),
+      m_createParams(std::move(createParams)),
+      m_connectionString(m_server.empty() ? m_database : m_server + ":" + m_database) {}
+
+Database::~Database() {
+    if (m_attachment == nullptr) return;
+    ScopedStatus status(*m_library);
+    try {
+        m_attachment->detach(status.get());
+    } catch (const FbException&) {
+        m_attachment->release();  // drops the connection without a clean detach
+    }
+    m_attachment = nullptr;
+}
+
+void Database::Connect() {
+    if (m_attachment != nullptr) throw LogicException("Database::Connect", "already connected");
+    ProbeServer(m_server, TCP_CONNECT_TIMEOUT_SECONDS);
+
+    const Library& library = *m_library;
+    ScopedStatus status(library);
+    try {
+        XpbBuilder dpb(
+            library.util->getXpbBuilder(status.get(), Firebird::IXpbBuilder::DPB, nullptr, 0));
+        if (m_user.empty()) {
+            // Also keeps ISC_USER/ISC_PASSWORD from the environment out of the login.
+            dpb->insertTag(status.get(), isc_dpb_trusted_auth);
+        } else {
+            dpb->insertString(status.get(), isc_dpb_user_name, m_user.c_str());
+            dpb->insertString(status.get(), isc_dpb_password, m_password.c_str());
+        }
+        if (!m_role.empty()) dpb->insertString(status.get(), isc_dpb_sql_role_name, m_role.c_str());
+        if (!m_charset.empty())
+            dpb->insertString(status.get(), isc_dpb_lc_ctype, m_charset.c_str());
+        dpb->insertInt(status.get(), isc_dpb_connect_timeout, HANDSHAKE_TIMEOUT_SECONDS);
+        m_attachment = library.dispatcher->attachDatabase(status.get(), m_connectionString.c_str(),
+                                                          dpb->getBufferLength(status.get()),
+                                                          dpb->getBuffer(status.get()));
+    } catch (const FbException& e) {
+        ThrowSql(library, "Database::Connect", e);
+    }
+}
+
+void Database::Disconnect() {
+    if (m_attachment == nullptr) return;
+    ScopedStatus status(*m_library);
+    try {
+        m_attachment->detach(status.get());
+        m_attachment = nullptr;
+    } catch (const FbException& e) {
+        // Typically transactions still open: keep the attachment, they need it.
+        ThrowSql(*m_library, "Database::Disconnect", e);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::shared_ptr<Transaction> TransactionFactory(std::shared_ptr<Database> database,
+                                                AccessMode access, Isolation isolation,
+                                                LockResolution lockResolution) {
+    return std::make_shared<Transaction>(std::move(database), access, isolation, lockResolution);
+}
+
+Transaction::Transaction(std::shared_ptr<Database> database, AccessMode access, Isolation isolation,
+                         LockResolution lockResolution)
+    : m_database(std::move(database)) {
+    if (!m_database) throw LogicException("TransactionFactory", "no database");
+    m_tpbTags.push_back(access == AccessMode::Read ? isc_tpb_read : isc_tpb_write);
+    switch (isolation) {
+        case Isolation::Concurrency:
+            m_tpbTags.push_back(isc_tpb_concurrency);
+            break;
+        case Isolation::Consistency:
+            m_tpbTags.push_back(isc_tpb_consistency);
+            break;
+        case Isolation::ReadCommitted:
+            m_tpbTags.push_back(isc_tpb_read_committed);
+            m_tpbTags.push_back(isc_tpb_no_rec_version);
+            break;
+        case Isolation::ReadCommittedRecordVersion:
+            m_tpbTags.push_back(isc_tpb_read_committed);
+            m_tpbTags.push_back(isc_tpb_rec_version);
+            break;
+    }
+    m_tpbTags.push_back(lockResolution == LockResolution::Wait ? isc_tpb_wait : isc_tpb_nowait);
+}
+
+Transaction::~Transaction() {
+    if (m_transaction == nullptr) return;
+    ScopedStatus status(*m_database->m_library);
+    try {
+        m_transaction->rollback(status.get());
+    } catch (const FbException&) {
+        m_transaction->release();
+    }
+    m_transaction = nullptr;
+}
+
+void Transaction::Start() {
+    if (m_transaction != nullptr) throw LogicException("Transaction::Start", "already started");
+    if (!m_database->Connected())
+        throw LogicException("Transaction::Start", "the database is not connected");
+    const Library& library = *m_database->m_library;
+    ScopedStatus status(library);
+    try {
+        XpbBuilder tpb(
+            library.util->getXpbBuilder(status.get(), Firebird::IXpbBuilder::TPB, nullptr, 0));
+        for (unsigned char tag : m_tpbTags) tpb->insertTag(status.get(), tag);
+        m_transaction = m_database->m_attachment->startTransaction(
+            status.get(), tpb->getBufferLength(status.get()), tpb->getBuffer(status.get()));
+    } catch (const FbException& e) {
+        ThrowSql(library, "Transaction::Start", e);
+    }
+}
+
+void Transaction::Commit() {
+    if (m_transaction == nullptr) throw LogicException("Transaction::Commit", "not started");
+    ScopedStatus status(*m_database->m_library);
+    try {
+        m_transaction->commit(status.get());
+        m_transaction = nullptr;
+    } catch (const FbException& e) {
+        ThrowSql(*m_database->m_library, "Transaction::Commit", e);
+    }
+}
+
+void Transaction::Rollback() {
+    if (m_transaction == nullptr) throw LogicException("Transaction::Rollback", "not started");
+    ScopedStatus status(*m_database->m_library);
+    try {
+        m_transaction->rollback(status.get());
+        m_transaction = nullptr;
+    } catch (const FbException& e) {
+        ThrowSql(*m_database->m_library, "Transaction::Rollback", e);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::shared_ptr<Statement> StatementFactory(std::shared_ptr<Database> database,
+                                            std::shared_ptr<Transaction> transaction,
+                                            const std::string& sql) {
+    return std::make_shared<Statement>(std::move(database), std::move(transaction), sql);
+}
+
+Statement::Statement(std::shared_ptr<Database> database, std::shared_ptr<Transaction> transaction,
+                     std::string sql)
+    : m_database(std::move(database)),
+      m_transaction(std::move(transaction)),
+      m_sql(std::move(sql)) {
+    if (!m_database || !m_transaction)
+        throw LogicException("StatementFactory", "no database or no transaction");
+    if (m_transaction->m_database != m_database)
+        throw LogicException("StatementFactory", "the transaction belongs to another database");
+    // One status for every call of this statement: fetching must not allocate per row.
+    m_status = m_database->m_library->master->getStatus();
+}
+
+Statement::~Statement() {
+    Close();
+    m_status->dispose();
+}
+
+void Statement::Close() noexcept {
+    ThrowStatusWrapper status(m_status);
+    if (m_cursor != nullptr) {
+        try {
+            m_cursor->close(&status);
+        } catch (const FbException&) {
+            m_cursor->release();
+        }
+        m_cursor = nullptr;
+    }
+    if (m_metadata != nullptr) {
+        m_metadata->release();
+        m_metadata = nullptr;
+    }
+    if (m_statement != nullptr) {
+        try {
+            m_statement->free(&status);
+        } catch (const FbException&) {
+            m_statement->release();
+        }
+        m_statement = nullptr;
+    }
+    m_columns.clear();
+    m_rowValid = false;
+}
+
+void Statement::Execute(const std::string& sql) {
+    const std::string& text = sql.empty() ? m_sql : sql;
+    if (text.empty()) throw LogicException("Statement::Execute", "no SQL text");
+    if (!m_transaction->Started())
+        throw LogicException("Statement::Execute", "the transaction is not started");
+    if (!m_database->Connected())
+        throw LogicException("Statement::Execute", "the database is not connected");
+    Close();
+
+    ThrowStatusWrapper status(m_status);
+    Firebird::ITransaction* transaction = m_transaction->m_transaction;
+    try {
+        m_statement =
+            m_database->m_attachment->prepare(&status, transaction, 0, text.c_str(), SQL_DIALECT_V6,
+                                              Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+        if (m_statement->getFlags(&status) & Firebird::IStatement::FLAG_HAS_CURSOR) {
+            m_metadata = m_statement->getOutputMetadata(&status);
+            unsigned count = m_metadata->getCount(&status);
+            m_columns.reserve(count);
+            for (unsigned i = 0; i < count; ++i) {
+                // The low bit only says whether the column may be NULL.
+                m_columns.push_back(
+                    Column{m_metadata->getType(&status, i) & ~1u, m_metadata->getScale(&status, i),
+                           m_metadata->getLength(&status, i), m_metadata->getOffset(&status, i),
+                           m_metadata->getNullOffset(&status, i)});
+            }
+            m_row.assign(m_metadata->getMessageLength(&status), 0);
+            m_cursor =
+                m_statement->openCursor(&status, transaction, nullptr, nullptr, m_metadata, 0);
+        } else {
+            m_statement->execute(&status, transaction, nullptr, nullptr, nullptr, nullptr);
+        }
+    } catch (const FbException& e) {
+        Close();
+        ThrowSql(*m_database->m_library, "Statement::Execute", e);
+    }
+}
+
+bool Statement::Fetch() {
+    if (m_cursor == nullptr) throw LogicException("Statement::Fetch", "no open cursor");
+    ThrowStatusWrapper status(m_status);
+    try {
+        m_rowValid = m_cursor->fetchNext(&status, m_row.data()) == Firebird::IStatus::RESULT_OK;
+    } catch (const FbException& e) {
+        m_rowValid = false;
+        ThrowSql(*m_database->m_library, "Statement::Fetch", e);
+    }
+    return m_rowValid;
+}
+
+const Statement::Column& Statement::Describe(unsigned column, const char* origin) const {
+    if (!m_rowValid) throw LogicException(origin, "no current row");
+    if (column < 1 || column > m_columns.size())
+        throw LogicException(origin, "column " + std::to_string(column) + " out of range 1.." +
+                                         std::to_string(m_columns.size()));
+    return m_columns[column - 1];
+}
+
+bool Statement::IsNull(const Column& column) const {
+    int16_t indicator;
+    std::memcpy(&indicator, &m_row[column.nullOffset], sizeof indicator);
+    return indicator != 0;
+}
+
+bool Statement::Get(unsigned column, int64_t& value) const {
+    const Column& described = Describe(column, "Statement::Get");
+    bool integer =
+        described.type == SQL_SHORT || described.type == SQL_LONG || described.type == SQL_INT64;
+    if (!integer || described.scale != 0)
+        throw LogicException("Statement::Get",
+                             "column " + std::to_string(column) + " is not an integer");
+    if (IsNull(described)) {
+        value = 0;
+        return true;
+    }
+    const unsigned char* data = &m_row[described.offset];
+    if (described.type == SQL_SHORT) {
+        int16_t v;
+        std::memcpy(&v, data, sizeof v);
+        value = v;
+    } else if (described.type == SQL_LONG) {
+        int32_t v;
+        std::memcpy(&v, data, sizeof v);
+        value = v;
+    } else {
+        std::memcpy(&value, data, sizeof value);
+    }
+    return false;
+}
+
+bool Statement::Get(unsigned column, int32_t& value) const {
+    int64_t wide = 0;
+    bool null = Get(column, wide);
+    if (wide < std::numeric_limits<int32_t>::min() || wide > std::numeric_limits<int32_t>::max())
+        throw LogicException("Statement::Get", "column " + std::to_string(column) + " value " +
+                                                   std::to_string(wide) +
+                                                   " does not fit a 32-bit integer");
+    value = static_cast<int32_t>(wide);
+    return null;
+}
+
+bool Statement::Get(unsigned column, std::string& value) const {
+    const Column& described = Describe(column, "Statement::Get");
+    if (described.type != SQL_TEXT && described.type != SQL_VARYING)
+        throw LogicException("Statement::Get", "column " + std::to_string(column) + " is not text");
+    if (IsNull(described)) {
+        value.clear();
+        return true;
+    }
+    const char* data = reinterpret_cast<const char*>(&m_row[described.offset]);
+    if (described.type == SQL_TEXT) {
+        value.assign(data, described.length);
+    } else {
+        uint16_t length;
+        std::memcpy(&length, data, sizeof length);
+        value.assign(data + sizeof length, length < described.length ? length : described.length);
+    }
+    return false;
+}
+
+}  // namespace fbclient
