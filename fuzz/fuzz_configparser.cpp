@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,16 +15,25 @@
 
 namespace {
 
-const std::string& work_dir() {
-    static const std::string dir = [] {
-        // tmpfs where there is one: every write syncs, which costs a disk nothing here.
-        std::string pattern =
+// A fresh folder for each input, removed after it, so nothing is left behind
+// (libFuzzer ends without running exit handlers). On tmpfs where there is one:
+// every write syncs, which costs a disk nothing there.
+class WorkDir {
+public:
+    WorkDir() {
+        m_path =
             access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz-ini-XXXXXX" : "/tmp/fuzz-ini-XXXXXX";
-        if (!mkdtemp(pattern.data())) abort();
-        return pattern;
-    }();
-    return dir;
-}
+        if (!mkdtemp(m_path.data())) abort();
+    }
+    ~WorkDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    std::string file(const char* name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
 
 std::string read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -63,9 +73,10 @@ bool same_after_round_trip(const ConfigParser& first, const ConfigParser& second
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool keep_trailing_whitespace = (data[0] & 1) != 0;
-    const std::string input = work_dir() + "/input.ini";
-    const std::string first_out = work_dir() + "/first.ini";
-    const std::string second_out = work_dir() + "/second.ini";
+    const WorkDir dir;
+    const std::string input = dir.file("input.ini");
+    const std::string first_out = dir.file("first.ini");
+    const std::string second_out = dir.file("second.ini");
     {
         FILE* f = std::fopen(input.c_str(), "wb");
         if (!f) abort();

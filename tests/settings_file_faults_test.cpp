@@ -123,6 +123,7 @@ TEST_F(FaultTest, ReadOnlyFolderKeepsTheOldFile) {
         ASSERT_EQ(chmod(m_folder.c_str(), 0555), 0);
         ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
         EXPECT_EQ(in_child([&] { return drop_privileges() && !save_big(100); }), 0);
+        chmod(m_folder.c_str(), 0755);
     }
     EXPECT_EQ(read_file_bytes(m_path), OLD_FILE);
     EXPECT_EQ(folder_entries(m_folder), std::vector<std::string>{"TalvexSettings.INI"});
@@ -165,12 +166,13 @@ TEST_F(FaultTest, KilledMidSaveLeavesOldOrNewNeverAMix) {
 
     std::mt19937 random(12345);
     std::set<std::string> seen;
-    for (int round = 0; round < 40; ++round) {
+    // Enough rounds to catch both contents; the pauses grow in case syncing is slow here.
+    for (int round = 0; round < 200 && (round < 40 || seen.size() < 2); ++round) {
         const pid_t pid = fork();
         if (pid == 0) {
             for (unsigned i = 0;; ++i) (i % 2 ? a : b).write(m_path.c_str(), true);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % (5000 + round * 1000)));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         const std::string now = read_file_bytes(m_path);
