@@ -31,7 +31,9 @@ public:
     // Buffers the bytes; false once any write has failed.
     bool append(std::string_view bytes);
     // Writes what is buffered, syncs, renames over the target and syncs the
-    // folder. False, with the target untouched, on any failure before the rename.
+    // folder. False, with the target untouched, on any failure before the rename;
+    // false too when the folder cannot be synced after it (the new content is then
+    // in place but might not survive a power cut). Failures are logged with errno.
     bool commit();
 
     // The errno of the first failure, 0 when none.
