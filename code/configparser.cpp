@@ -1,0 +1,419 @@
+#include "code/configparser.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "code/atomic_file.h"
+#include "code/filex.h"
+#include "code/syserrx.h"
+#include "code/text_helpers.h"
+
+namespace {
+
+constexpr std::string_view WHITESPACE = " \t\r\n";
+constexpr std::string_view SEPARATOR_LINE =
+    "# -----------------------------------------------------------------------------";
+constexpr std::string_view LINE_END = "\r\n";
+
+std::string_view trim(std::string_view text, bool right) {
+    const size_t first = text.find_first_not_of(WHITESPACE);
+    if (first == std::string_view::npos) return {};
+    if (!right) return text.substr(first);
+    const size_t last = text.find_last_not_of(WHITESPACE);
+    return text.substr(first, last - first + 1);
+}
+
+bool is_comment_start(char c) { return c == '#' || c == ';'; }
+
+bool has_outer_blanks(std::string_view text) {
+    return !text.empty() && (WHITESPACE.find(text.front()) != std::string_view::npos ||
+                             WHITESPACE.find(text.back()) != std::string_view::npos);
+}
+
+// The names a file can carry and read back as the same name.
+bool is_writable_section_name(std::string_view name) {
+    return !name.empty() && !has_outer_blanks(name) && name.find_first_of("]\n") == name.npos;
+}
+bool is_writable_key(std::string_view key) {
+    if (has_outer_blanks(key) || key.find_first_of("=:\n") != key.npos) return false;
+    return key.empty() || (!is_comment_start(key.front()) && key.front() != '[');
+}
+
+// A caller's comment as the one line stored: "" for none or all blanks.
+bool make_comment_list(const std::string* comment, std::vector<std::string>& list) {
+    list.clear();
+    if (!comment) return true;
+    if (comment->find('\n') != std::string::npos) return false;
+    const std::string_view text = trim(*comment, true);
+    if (text.empty()) return true;
+    list.emplace_back(is_comment_start(text.front()) ? std::string(text)
+                                                     : "# " + std::string(text));
+    return true;
+}
+
+void report_read_exception(const char* filename) {
+    syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected when reading ini file [%s]",
+                  filename);
+}
+
+}  // namespace
+
+// The state of one `read`: the section being filled, the comments waiting for
+// the line they belong to, and the count of lines in error.
+class ConfigParser::LineParser {
+public:
+    explicit LineParser(ConfigParser& parser) : m_parser(parser) {}
+
+    void line(std::string_view text) {
+        text = trim(text, !m_parser.m_keep_trailing_whitespace);
+        if (text.empty()) return;
+        if (is_comment_start(text.front())) {
+            m_pending.emplace_back(text);
+        } else if (text.front() == '[') {
+            header(text);
+        } else {
+            key_line(text);
+        }
+    }
+
+    // Commits the last section and hands the leftover comments to the parser.
+    void finish() {
+        commit();
+        m_parser.m_trailing_comments = std::move(m_pending);
+        m_pending.clear();
+    }
+
+    size_t errors() const { return m_errors; }
+
+private:
+    void header(std::string_view text) {
+        const size_t close = text.find(']');
+        if (close == std::string_view::npos) return;
+        commit();
+        m_name.assign(trim(text.substr(1, close - 1), true));
+        m_in_section = !m_name.empty();
+        // "[]" names no section a file could keep: it and its keys are dropped.
+        if (!m_in_section) ++m_errors;
+        m_comments = std::move(m_pending);
+        m_pending.clear();
+    }
+
+    void key_line(std::string_view text) {
+        const size_t separator = text.find_first_of("=:");
+        if (separator != std::string_view::npos) {
+            if (!m_in_section) {
+                ++m_errors;  // a key that belongs to no section
+            } else {
+                insert(trim(text.substr(0, separator), true),
+                       trim(text.substr(separator + 1), !m_parser.m_keep_trailing_whitespace));
+            }
+        }
+        m_pending.clear();
+    }
+
+    void insert(std::string_view key, std::string_view value) {
+        // Files written here list keys in order, so appending at the end is the usual case.
+        auto hint = m_options.end();
+        if (!m_options.empty() && std::prev(hint)->first >= key) {
+            hint = m_options.lower_bound(key);
+            if (hint != m_options.end() && hint->first == key) {
+                ++m_errors;  // the first value of a key wins
+                return;
+            }
+        }
+        auto it = m_options.emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key),
+                                         std::forward_as_tuple());
+        it->second.value.assign(value);
+        if (!m_pending.empty()) it->second.comments = m_pending;
+    }
+
+    void commit() {
+        if (m_in_section) {
+            auto [it, inserted] = m_parser.m_sections.try_emplace(m_name);
+            if (inserted) {
+                it->second.options = std::move(m_options);
+                it->second.comments = std::move(m_comments);
+                m_parser.m_section_order.push_back(m_name);
+            } else {
+                ++m_errors;  // the first section of a name wins
+            }
+        }
+        m_in_section = false;
+        m_options.clear();
+        m_comments.clear();
+    }
+
+    ConfigParser& m_parser;
+    std::string m_name;
+    bool m_in_section = false;
+    std::map<std::string, Option, std::less<>> m_options;
+    std::vector<std::string> m_comments;
+    std::vector<std::string> m_pending;
+    size_t m_errors = 0;
+};
+
+ConfigParser::ConfigParser(bool keep_trailing_whitespace)
+    : m_keep_trailing_whitespace(keep_trailing_whitespace) {}
+
+ConfigParser::~ConfigParser() {
+    if (!m_modified || m_filename.empty()) return;
+    if (!write(m_filename.c_str(), true)) {
+        syserr_report(SYSERR_FILE, __LINE__, 4, L"Failed forced writing in file named [%s]",
+                      m_filename.c_str());
+    }
+}
+
+bool ConfigParser::read(const char* filename) {
+    if (!filename) {
+        SYSERR_VERIFY_FAILED(L"filename");
+        return false;
+    }
+    if (!file_exists(filename)) return false;
+    int fd = -1;
+    try {
+        if (m_filename.empty()) m_filename = filename;
+        // Non-blocking so a FIFO cannot hold the open; anything but a plain file is refused.
+        fd = ::open(filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } catch (...) {
+        report_read_exception(filename);
+        return false;
+    }
+    if (fd < 0) return false;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return false;
+    }
+
+    bool complete = true;
+    size_t errors = 0;
+    try {
+        LineParser parser(*this);
+        try {
+            constexpr size_t CHUNK = 64 * 1024;
+            std::unique_ptr<char[]> chunk(new char[CHUNK]);
+            std::string partial;  // a line that runs across chunks
+            for (;;) {
+                const ssize_t n = ::read(fd, chunk.get(), CHUNK);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) {
+                    complete = false;
+                    report_read_exception(filename);
+                    break;
+                }
+                if (n == 0) break;
+                const char* p = chunk.get();
+                const char* end = p + n;
+                while (const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p))) {
+                    std::string_view text(p, lf - p);
+                    if (!partial.empty()) {
+                        partial.append(text);
+                        text = partial;
+                    }
+                    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+                    parser.line(text);
+                    partial.clear();
+                    p = lf + 1;
+                }
+                partial.append(p, end);
+            }
+            if (complete && !partial.empty()) parser.line(partial);
+        } catch (...) {
+            complete = false;
+            report_read_exception(filename);
+        }
+        parser.finish();
+        errors = parser.errors();
+    } catch (...) {
+        complete = false;
+        syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected when reading ini file %s",
+                      filename);
+    }
+    close(fd);
+    return complete && errors == 0;
+}
+
+bool ConfigParser::write(const char* filename, bool forced) {
+    if (!m_modified && !forced) return false;
+    try {
+        const std::string target = filename && *filename ? std::string(filename) : m_filename;
+        if (target.empty()) return false;
+        if (!write_file(target)) return false;
+        m_modified = false;
+        return true;
+    } catch (...) {
+        SYSERR_MESSAGE(L"exception detected");
+        return false;
+    }
+}
+
+bool ConfigParser::write_file(const std::string& target) const {
+    AtomicFileWriter out;
+    if (!out.open(target)) return false;
+    auto line = [&out](std::string_view text) {
+        out.append(text);
+        out.append(LINE_END);
+    };
+    for (const std::string& name : m_section_order) {
+        const Section& section = m_sections.find(name)->second;
+        if (section.comments.empty()) line(SEPARATOR_LINE);
+        for (const std::string& comment : section.comments) line(comment);
+        out.append("[");
+        out.append(name);
+        line("]");
+        for (const auto& [key, option] : section.options) {
+            for (const std::string& comment : option.comments) line(comment);
+            out.append(key);
+            out.append(" = ");
+            line(option.value);
+        }
+    }
+    for (const std::string& comment : m_trailing_comments) line(comment);
+    return out.commit();
+}
+
+bool ConfigParser::has_section(const std::string& section_name) const {
+    try {
+        return m_sections.count(section_name) != 0;
+    } catch (...) {
+        SYSERR_EXCEPTION_CAUGHT(L"has_a_section = to_bool(m_sections.count(section_name))");
+        return false;
+    }
+}
+
+bool ConfigParser::has_option(const std::string& section_name, const std::string& key) const {
+    try {
+        const auto section = m_sections.find(section_name);
+        return section != m_sections.end() && section->second.options.count(key) != 0;
+    } catch (...) {
+        SYSERR_MESSAGE(L"exception detected");
+        return false;
+    }
+}
+
+bool ConfigParser::add_section(const std::string& section_name, const std::string* comment) {
+    try {
+        if (!is_writable_section_name(section_name) || m_sections.count(section_name)) {
+            return false;
+        }
+        Section section;
+        if (!make_comment_list(comment, section.comments)) return false;
+        m_section_order.push_back(section_name);
+        try {
+            m_sections.emplace(section_name, std::move(section));
+        } catch (...) {
+            m_section_order.pop_back();  // the list and the map hold the same names
+            throw;
+        }
+        m_modified = true;
+        return true;
+    } catch (...) {
+        SYSERR_MESSAGE(L"Unspecified exception detected in ConfigParser::add_section");
+        return false;
+    }
+}
+
+bool ConfigParser::set(const std::string& section_name, const std::string& key,
+                       const std::string& value, bool create_section, const std::string* comment) {
+    try {
+        if (!is_writable_key(key) || value.find('\n') != std::string::npos) return false;
+        std::vector<std::string> comments;
+        if (!make_comment_list(comment, comments)) return false;
+        auto section = m_sections.find(section_name);
+        if (section == m_sections.end()) {
+            if (!create_section) return false;
+            if (!add_section(section_name)) {
+                SYSERR_VERIFY_FAILED(L"add_section(section_name)");
+                return false;
+            }
+            section = m_sections.find(section_name);
+        }
+        Option& option = section->second.options[key];
+        option.value = value;
+        option.comments = std::move(comments);
+        m_modified = true;
+        return true;
+    } catch (...) {
+        SYSERR_MESSAGE(L"exception detected");
+        return false;
+    }
+}
+
+bool ConfigParser::set(const std::string& section_name, const std::string& key, unsigned int value,
+                       bool create_section, const std::string* comment) {
+    return set(section_name, key, static_cast<unsigned long>(value), create_section, comment);
+}
+
+bool ConfigParser::set(const std::string& section_name, const std::string& key, unsigned long value,
+                       bool create_section, const std::string* comment) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    return set(section_name, key, std::string(digits, result.ptr), create_section, comment);
+}
+
+bool ConfigParser::set(const std::string& section_name, const std::string& key, const char* value,
+                       bool create_section, const std::string* comment) {
+    if (!value) return false;
+    try {
+        return set(section_name, key, std::string(value), create_section, comment);
+    } catch (...) {
+        SYSERR_MESSAGE(L"exception detected");
+        return false;
+    }
+}
+
+bool ConfigParser::set_bool(const std::string& section_name, const std::string& key, bool value,
+                            bool create_section, const std::string* comment) {
+    return set(section_name, key, value ? "True" : "False", create_section, comment);
+}
+
+bool ConfigParser::get(const std::string& section_name, const std::string& key,
+                       std::string& value) const {
+    try {
+        const auto section = m_sections.find(section_name);
+        if (section == m_sections.end()) return false;
+        const auto option = section->second.options.find(key);
+        if (option == section->second.options.end()) return false;
+        value = option->second.value;
+        return true;
+    } catch (...) {
+        SYSERR_MESSAGE(L"exception detected");
+        return false;
+    }
+}
+
+bool ConfigParser::get(const std::string& section_name, const std::string& key,
+                       unsigned int& value) const {
+    std::string text;
+    if (!get(section_name, key, text)) return false;
+    const std::string_view digits = trim(text, true);
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return false;
+    unsigned int number = 0;
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (result.ec != std::errc() || result.ptr != digits.data() + digits.size()) return false;
+    value = number;
+    return true;
+}
+
+bool ConfigParser::get_bool(const std::string& section_name, const std::string& key,
+                            bool& value) const {
+    std::string text;
+    if (!get(section_name, key, text)) return false;
+    const char* word = text.c_str();
+    if (str_nicmp(word, "true", 4) == 0 || str_nicmp(word, "on", 2) == 0) {
+        value = true;
+    } else if (str_nicmp(word, "false", 5) == 0 || str_nicmp(word, "off", 3) == 0) {
+        value = false;
+    } else {
+        value = parse_decimal(word) != 0;
+    }
+    return true;
+}

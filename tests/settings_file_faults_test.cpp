@@ -1,0 +1,269 @@
+// Bad input and failing file systems: every fault gives false and leaves the old
+// file whole. Tests run as root in CI, where permission bits do not stop
+// anything, so folders are made read-only and full with mounts of the test's own
+// (in a private mount namespace, gone with the process) or with a child process
+// that drops its privileges or limits its file size.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "code/configparser.h"
+#include "code/console_setting_parser.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const std::string SEP =
+    "# -----------------------------------------------------------------------------";
+const std::string OLD_FILE = SEP + "\r\n[Old]\r\nkey = old value\r\n";
+
+// A parser holding `keys` keys of about 40 bytes, so a write takes a while.
+void fill(ConfigParser& p, size_t keys, char tag) {
+    for (size_t i = 0; i < keys; ++i) {
+        p.set("S" + std::to_string(i / 100), "key" + std::to_string(i),
+              std::string(30, tag) + std::to_string(i), true);
+    }
+}
+
+std::vector<std::string> folder_entries(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs `body` in a child process and returns its exit code (-1 when it did not exit).
+int in_child(const std::function<bool()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body() ? 0 : 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Drops root to "nobody" so permission bits apply; a no-op for other users.
+bool drop_privileges() {
+    if (geteuid() != 0) return true;
+    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+}
+
+// Mounts made here stay in this test process: a private mount namespace.
+bool private_mounts() {
+    static const bool ok = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ok;
+}
+
+class Mount {
+public:
+    explicit Mount(std::string target) : m_target(std::move(target)) {}
+    ~Mount() {
+        if (m_mounted) umount2(m_target.c_str(), MNT_DETACH);
+    }
+    bool tmpfs(const char* options) {
+        return m_mounted =
+                   private_mounts() && mount("tmpfs", m_target.c_str(), "tmpfs", 0, options) == 0;
+    }
+    bool read_only_bind() {
+        m_mounted = private_mounts() &&
+                    mount(m_target.c_str(), m_target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+        return m_mounted && mount(nullptr, m_target.c_str(), nullptr,
+                                  MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+
+private:
+    std::string m_target;
+    bool m_mounted = false;
+};
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(m_folder);
+        write_file_bytes(m_path, OLD_FILE);
+    }
+    bool save_big(size_t keys) {
+        ConfigParser p(true);
+        fill(p, keys, 'n');
+        return p.write(m_path.c_str(), false);
+    }
+
+    TempDir m_dir;
+    std::string m_folder = m_dir.file("config");
+    std::string m_path = m_folder + "/TalvexSettings.INI";
+};
+
+TEST_F(FaultTest, ReadOnlyFolderKeepsTheOldFile) {
+    // A read-only mount where this process may make one, else permission bits for
+    // a process without root's privileges.
+    Mount mount(m_folder);
+    if (mount.read_only_bind()) {
+        EXPECT_FALSE(save_big(100));
+        ConsoleSettings settings;
+        EXPECT_FALSE(SaveConsoleSettings(m_path.c_str(), settings));
+    } else {
+        ASSERT_EQ(chmod(m_folder.c_str(), 0555), 0);
+        ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
+        EXPECT_EQ(in_child([&] { return drop_privileges() && !save_big(100); }), 0);
+        chmod(m_folder.c_str(), 0755);
+    }
+    EXPECT_EQ(read_file_bytes(m_path), OLD_FILE);
+    EXPECT_EQ(folder_entries(m_folder), std::vector<std::string>{"TalvexSettings.INI"});
+}
+
+TEST_F(FaultTest, FullFileSystemKeepsTheOldFile) {
+    Mount mount(m_folder);
+    if (!mount.tmpfs("size=64k")) GTEST_SKIP() << "cannot mount a tmpfs here; see FileSizeLimit";
+    write_file_bytes(m_path, OLD_FILE);
+    LogCapture log;
+    EXPECT_FALSE(save_big(5000)) << "about 250 KB into 64 KB";
+    EXPECT_EQ(read_file_bytes(m_path), OLD_FILE);
+    EXPECT_EQ(folder_entries(m_folder), std::vector<std::string>{"TalvexSettings.INI"});
+    const auto records = log.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].message, "Check failed [write(new file)].");
+    EXPECT_EQ(records[0].error, static_cast<uint32_t>(ENOSPC));
+    EXPECT_TRUE(save_big(10)) << "a save that fits still works";
+}
+
+TEST_F(FaultTest, FileSizeLimitKeepsTheOldFile) {
+    const int code = in_child([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16 * 1024, 16 * 1024};
+        return setrlimit(RLIMIT_FSIZE, &limit) == 0 && !save_big(5000);
+    });
+    EXPECT_EQ(code, 0) << "the write over the limit must answer false";
+    EXPECT_EQ(read_file_bytes(m_path), OLD_FILE);
+    EXPECT_EQ(folder_entries(m_folder), std::vector<std::string>{"TalvexSettings.INI"});
+}
+
+TEST_F(FaultTest, KilledMidSaveLeavesOldOrNewNeverAMix) {
+    ConfigParser a(true), b(true);
+    fill(a, 3000, 'a');
+    fill(b, 3000, 'b');
+    ASSERT_TRUE(a.write(m_path.c_str(), true));
+    const std::string content_a = read_file_bytes(m_path);
+    ASSERT_TRUE(b.write(m_path.c_str(), true));
+    const std::string content_b = read_file_bytes(m_path);
+
+    std::mt19937 random(12345);
+    std::set<std::string> seen;
+    // Enough rounds to catch both contents; the pauses grow in case syncing is slow here.
+    for (int round = 0; round < 200 && (round < 40 || seen.size() < 2); ++round) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (unsigned i = 0;; ++i) (i % 2 ? a : b).write(m_path.c_str(), true);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % (5000 + round * 1000)));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        const std::string now = read_file_bytes(m_path);
+        ASSERT_TRUE(now == content_a || now == content_b) << "round " << round;
+        seen.insert(now);
+    }
+    EXPECT_EQ(seen.size(), 2u) << "the kills should have caught both contents";
+    // A kill between naming the new file and the rename can leave it behind; the
+    // next save removes what dead processes left.
+    ConfigParser c(true);
+    fill(c, 1, 'c');
+    ASSERT_TRUE(c.write(m_path.c_str(), true));
+    EXPECT_EQ(folder_entries(m_folder), std::vector<std::string>{"TalvexSettings.INI"});
+}
+
+TEST_F(FaultTest, LeftoverOfALiveProcessIsKept) {
+    const std::string mine =
+        m_folder + "/.TalvexSettings.INI." + std::to_string(getpid()) + ".0000abcd.tmp";
+    const std::string dead = m_folder + "/.TalvexSettings.INI.999999999.0000abcd.tmp";
+    write_file_bytes(mine, "x");
+    write_file_bytes(dead, "x");
+    EXPECT_TRUE(save_big(1));
+    EXPECT_EQ(folder_entries(m_folder),
+              (std::vector<std::string>{
+                  ".TalvexSettings.INI." + std::to_string(getpid()) + ".0000abcd.tmp",
+                  "TalvexSettings.INI"}));
+}
+
+TEST_F(FaultTest, MissingFolderFolderAsFileAndUnreadableFile) {
+    const std::string nowhere = m_dir.file("no/such/folder/TalvexSettings.INI");
+    ConsoleSettings settings;
+    settings.SetAdmServer("kept");
+    EXPECT_FALSE(LoadConsoleSettings(nowhere.c_str(), settings));
+    EXPECT_EQ(settings.GetAdmServer(), "") << "defaults";
+    EXPECT_FALSE(SaveConsoleSettings(nowhere.c_str(), settings));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("no")));
+
+    LogCapture log;
+    std::filesystem::remove(m_path);
+    std::filesystem::create_directory(m_path);
+    EXPECT_FALSE(LoadConsoleSettings(m_path.c_str(), settings));
+    EXPECT_FALSE(SaveConsoleSettings(m_path.c_str(), settings));
+    EXPECT_TRUE(std::filesystem::is_directory(m_path));
+    EXPECT_TRUE(log.messages().empty()) << "a file that cannot be opened is not logged";
+    std::filesystem::remove(m_path);
+
+    write_file_bytes(m_path, OLD_FILE);
+    ASSERT_EQ(chmod(m_path.c_str(), 0), 0);
+    ASSERT_EQ(chmod(m_folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
+    EXPECT_EQ(in_child([&] {
+                  ConfigParser p(true);
+                  return drop_privileges() && !p.read(m_path.c_str()) && p.sections().empty();
+              }),
+              0);
+}
+
+TEST_F(FaultTest, GarbageNulBytesAndHugeLinesNeverCrash) {
+    std::mt19937 random(7);
+    std::string garbage(256 * 1024, '\0');
+    for (char& c : garbage) c = static_cast<char>(random());
+    write_file_bytes(m_path, garbage);
+    ConsoleSettings settings;
+    settings.DisableConsoleLog();
+    EXPECT_FALSE(LoadConsoleSettings(m_path.c_str(), settings));
+    EXPECT_TRUE(settings.GetConsoleLog()) << "defaults";
+    EXPECT_FALSE(settings.IsChanged());
+
+    write_file_bytes(m_path, std::string("[A\0B]\r\nk\0ey = v\0al\r\n", 21));
+    ConfigParser nul(true);
+    EXPECT_TRUE(nul.read(m_path.c_str()));
+    std::string value;
+    EXPECT_TRUE(nul.get(std::string("A\0B", 3), std::string("k\0ey", 4), value));
+    EXPECT_EQ(value, std::string("v\0al", 4));
+
+    const std::string huge(3 * 1024 * 1024, 'x');
+    write_file_bytes(m_path, "[A]\nlong = " + huge + "\n" + huge + "\n[" + huge + "]\nk=1\n");
+    ConfigParser big(true);
+    EXPECT_TRUE(big.read(m_path.c_str()));
+    EXPECT_TRUE(big.get("A", "long", value));
+    EXPECT_EQ(value, huge);
+    EXPECT_TRUE(big.has_option(huge, "k"));
+}
+
+TEST_F(FaultTest, SpecialFilesAreNotRead) {
+    const std::string fifo = m_folder + "/fifo.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ConfigParser p(true);
+    EXPECT_FALSE(p.read(fifo.c_str())) << "and does not wait for a writer";
+    EXPECT_FALSE(p.read("/dev/zero"));
+    EXPECT_TRUE(p.sections().empty());
+}
+
+}  // namespace
