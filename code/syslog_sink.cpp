@@ -24,6 +24,7 @@ int Syslog::create_socket() {
     if (!ipv4_init()) {
         std::fputs("\nSyslog::create_socket() call to ipv4_init() failed!", stderr);
     }
+    m_destination = sockaddr_in{};
     m_destination.sin_family = AF_INET;
     m_destination.sin_port = m_port;
     m_destination.sin_addr.s_addr = m_address;

@@ -36,5 +36,5 @@ private:
     uint32_t m_address;  // network byte order; 0 when the host could not be resolved
     uint16_t m_port;     // network byte order
     int m_socket;
-    sockaddr_in m_destination{};
+    sockaddr_in m_destination;  // filled by create_socket, which the constructor runs
 };
