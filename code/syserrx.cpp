@@ -3,9 +3,11 @@
 #include "code/syserrx.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -115,6 +117,68 @@ private:
     size_t m_length = 0;
 };
 
+// Process and thread ids cost a system call each here, so they are kept, and
+// forgotten in the child after a fork.
+std::atomic<uint32_t> g_fork_generation{0};
+uint32_t g_pid = 0;
+uint32_t g_pid_generation = 0;
+
+void forget_ids_after_fork() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+uint32_t process_id() {
+    const uint32_t generation = g_fork_generation.load(std::memory_order_relaxed);
+    if (g_pid == 0 || g_pid_generation != generation) {
+        g_pid = static_cast<uint32_t>(getpid());
+        g_pid_generation = generation;
+    }
+    return g_pid;
+}
+
+uint32_t thread_id() {
+    thread_local uint32_t tid = 0;
+    thread_local uint32_t tid_generation = 0;
+    const uint32_t generation = g_fork_generation.load(std::memory_order_relaxed);
+    if (tid == 0 || tid_generation != generation) {
+        tid = static_cast<uint32_t>(gettid());
+        tid_generation = generation;
+    }
+    return tid;
+}
+
+// A line in the process locale's narrow text. Lines fit the stack buffer unless
+// they hold characters of more than four bytes; those go through the heap.
+class NarrowLine {
+public:
+    bool convert(const wchar_t* line) {
+        std::mbstate_t state{};
+        const wchar_t* source = line;
+        const size_t length = std::wcsrtombs(m_stack, &source, sizeof m_stack - 1, &state);
+        if (length == static_cast<size_t>(-1)) return false;
+        if (!source) {
+            m_data = m_stack;
+            m_size = length;
+            return true;
+        }
+        if (!wchar_to_mbchar(line, m_heap)) return false;
+        m_data = m_heap.data();
+        m_size = m_heap.size();
+        return true;
+    }
+    char* data() { return m_data; }
+    size_t size() const { return m_size; }
+    // Keeps the first `size` bytes, the last of which becomes a line feed.
+    void cut(size_t size) {
+        m_size = size;
+        m_data[size - 1] = '\n';
+    }
+
+private:
+    char m_stack[4 * kLineSize];
+    std::string m_heap;
+    char* m_data = m_stack;
+    size_t m_size = 0;
+};
+
 void read_module_text() {
     char path[4096];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -178,16 +242,24 @@ void syserr_init() {
     // receiver is resolved reaches the console and the file.
     if (g_mask & kSyslog) create_sink();
     std::atexit(destroy_sink);
+    pthread_atfork(nullptr, nullptr, forget_ids_after_fork);
 }
 
+// "%Y/%m/%d-%H:%M:%S UTC", made once per second: records come in bursts.
 void timestamp_text(time_t time, wchar_t* out) {
-    out[0] = L'\0';
-    std::tm utc{};
-    if (!gmtime_r(&time, &utc)) return;
-    char narrow[kTimeSize];
-    const size_t length = std::strftime(narrow, sizeof narrow, "%Y/%m/%d-%H:%M:%S UTC", &utc);
-    for (size_t i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(narrow[i]);
-    out[length] = L'\0';
+    static time_t cached_time = 0;
+    static wchar_t cached[kTimeSize] = {};
+    if (time != cached_time || cached[0] == L'\0') {
+        cached[0] = L'\0';
+        std::tm utc{};
+        char narrow[kTimeSize];
+        if (!gmtime_r(&time, &utc)) return;
+        const size_t length = std::strftime(narrow, sizeof narrow, "%Y/%m/%d-%H:%M:%S UTC", &utc);
+        for (size_t i = 0; i < length; ++i) cached[i] = static_cast<unsigned char>(narrow[i]);
+        cached[length] = L'\0';
+        cached_time = time;
+    }
+    std::wmemcpy(out, cached, kTimeSize);
 }
 
 void error_text(uint32_t flags, uint32_t error, wchar_t* out) {
@@ -207,8 +279,8 @@ void write_console(const Record& r) {
     LineBuilder line;
     line.text(L"PID:").dec(r.pid).text(L" TID:").dec(r.tid).ch(L' ').text(r.file).ch(L'@');
     line.dec(r.line).text(L": ").text(r.message);
-    std::string narrow;
-    if (!wchar_to_mbchar(line.finish(), narrow)) return;
+    NarrowLine narrow;
+    if (!narrow.convert(line.finish())) return;
     // Flushed at once: a diagnostic must not sit in a buffer if the process dies.
     flockfile(stdout);
     fwrite_unlocked(narrow.data(), 1, narrow.size(), stdout);
@@ -218,12 +290,11 @@ void write_console(const Record& r) {
 
 // Keeps the syslog line within one datagram: a longer one would not be sent at
 // all. The cut keeps whole UTF-8 characters and the final line feed.
-void fit_datagram(std::string& text, size_t limit) {
+void fit_datagram(NarrowLine& text, size_t limit) {
     if (text.size() <= limit) return;
     size_t end = limit - 1;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u) --end;
-    text.resize(end);
-    text.push_back('\n');
+    while (end > 0 && (static_cast<unsigned char>(text.data()[end]) & 0xC0u) == 0x80u) --end;
+    text.cut(end + 1);
 }
 
 void send_syslog(const Record& r, uint32_t sequence, const wchar_t* module, const wchar_t* computer,
@@ -234,55 +305,107 @@ void send_syslog(const Record& r, uint32_t sequence, const wchar_t* module, cons
     line.ch(L'@').dec(r.line).text(L"\t(0x").hex(r.flags, 1).text(L", ").dec(r.error);
     line.text(L"):\t").text(r.message).ch(L'\t').text(error);
     if (sequence == 0) line.ch(L'\t').text(timestamp);
-    std::string narrow;
-    if (!wchar_to_mbchar(line.finish(), narrow)) return;
+    NarrowLine narrow;
+    if (!narrow.convert(line.finish())) return;
     const unsigned severity = 7u - (r.flags & 7u);
     char prefix[16];
     const int prefix_length =
         std::snprintf(prefix, sizeof prefix, "<%u>", severity + 8u * kSyslogFacility);
     fit_datagram(narrow, Syslog::kMaxDatagram - static_cast<size_t>(prefix_length));
-    g_sink->send_text(narrow.c_str(), severity, kSyslogFacility);
+    narrow.data()[narrow.size()] = '\0';
+    g_sink->send_text(narrow.data(), severity, kSyslogFacility);
 }
 
-bool log_file_path(char* path, size_t size) {
-    wchar_t dir[kFileSize];
-    char narrow_dir[4 * kFileSize];
-    if (!get_temp_dir(dir, kFileSize) || !wchar_to_mbchar(dir, narrow_dir, sizeof narrow_dir)) {
-        return str_copy_bounded(path, "/tmp/syserrlog.txt", size) < size;
+// The log file's path, found anew from the temp folder variables but rebuilt only
+// when one of them has changed since the last record.
+class LogFilePath {
+public:
+    const char* get() {
+        bool same = m_known;
+        for (size_t i = 0; i < kNames; ++i) {
+            const char* value = std::getenv(kNameList[i]);
+            const bool set = value != nullptr;
+            if (set != m_set[i] || (set && m_values[i] != value)) {
+                same = false;
+                m_set[i] = set;
+                m_values[i] = set ? value : "";
+            }
+        }
+        if (!same) m_known = build();
+        return m_known ? m_path : nullptr;
     }
-    const int length = std::snprintf(path, size, "%s/syserrlog.txt", narrow_dir);
-    return length > 0 && static_cast<size_t>(length) < size;
+
+private:
+    bool build() {
+        wchar_t dir[kFileSize];
+        char narrow_dir[4 * kFileSize];
+        if (!get_temp_dir(dir, kFileSize)) {
+            return str_copy_bounded(m_path, "/tmp/syserrlog.txt", sizeof m_path) < sizeof m_path;
+        }
+        if (!wchar_to_mbchar(dir, narrow_dir, sizeof narrow_dir)) return false;
+        const int length = std::snprintf(m_path, sizeof m_path, "%s/syserrlog.txt", narrow_dir);
+        return length > 0 && static_cast<size_t>(length) < sizeof m_path;
+    }
+
+    static constexpr size_t kNames = 4;
+    static constexpr const char* kNameList[kNames] = {"DIR_TMP", "TMPDIR", "TMP", "TEMP"};
+    bool m_known = false;
+    bool m_set[kNames] = {};
+    std::string m_values[kNames];
+    char m_path[256] = {};
+};
+
+LogFilePath g_log_file_path;
+
+void write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
 }
 
 // Appends the bytes as a text stream on Windows writes them: each line feed as CR
 // LF, after complementing when asked (so the line's own feeds become 0xF5).
-void append_to_file(const std::string& line, bool complement) {
-    char path[256];
-    if (!log_file_path(path, sizeof path)) return;
-    std::string bytes;
-    bytes.reserve(line.size() * 2);
-    for (const char c : line) {
-        const char out = complement ? static_cast<char>(~static_cast<unsigned char>(c)) : c;
-        if (out == '\n') bytes.push_back('\r');
-        bytes.push_back(out);
-    }
+void append_to_file(const char* line, size_t size, bool complement) {
+    const char* path = g_log_file_path.get();
+    if (!path) return;
     // The folder may be shared (/tmp): a symbolic link planted under our name must
     // not redirect the log into another file, and a FIFO must not block us.
     const int fd =
         open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) return;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const char* p = bytes.data();
-        size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t written = write(fd, p, left);
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) break;
-            p += written;
-            left -= static_cast<size_t>(written);
+    // One write per line keeps lines of other processes appending to the same file
+    // apart; only a line of unusually wide characters needs more than one.
+    char bytes[8 * kLineSize];
+    size_t used = 0;
+    for (size_t i = 0; i < size;) {
+        if (used + 2 >= sizeof bytes) {
+            write_all(fd, bytes, used);
+            used = 0;
         }
+        if (!complement) {
+            // Runs without a line feed are copied whole.
+            const void* feed = std::memchr(line + i, '\n', size - i);
+            size_t run = (feed ? static_cast<const char*>(feed) : line + size) - (line + i);
+            if (run > sizeof bytes - 2 - used) run = sizeof bytes - 2 - used;
+            std::memcpy(bytes + used, line + i, run);
+            used += run;
+            i += run;
+            if (i < size && line[i] == '\n') {
+                bytes[used++] = '\r';
+                bytes[used++] = '\n';
+                ++i;
+            }
+            continue;
+        }
+        const char c = static_cast<char>(~static_cast<unsigned char>(line[i++]));
+        if (c == '\n') bytes[used++] = '\r';
+        bytes[used++] = c;
     }
+    write_all(fd, bytes, used);
     close(fd);
 }
 
@@ -294,11 +417,12 @@ void write_file(const Record& r, uint32_t sequence, const wchar_t* module, const
     line.hex(r.flags, 1).ch(L'\t').dec(r.error).ch(L'\t').text(r.message).ch(L'\t');
     line.text(error).ch(L'\t').text(timestamp);
     try {
-        std::string narrow;
-        if (!wchar_to_mbchar(line.finish(), narrow)) return;
-        append_to_file(narrow, complement);
+        NarrowLine narrow;
+        if (!narrow.convert(line.finish())) return;
+        append_to_file(narrow.data(), narrow.size(), complement);
     } catch (...) {
-        append_to_file("Failed expansion in syserrx::tx_wpacket()\n", complement);
+        static const char kFailed[] = "Failed expansion in syserrx::tx_wpacket()\n";
+        append_to_file(kFailed, sizeof kFailed - 1, complement);
     }
 }
 
@@ -307,8 +431,8 @@ void tx_wpacket(Record& r, const wchar_t* format, va_list args) {
     if (!g_initialised) syserr_init();
 
     r.time = std::time(nullptr);
-    r.pid = static_cast<uint32_t>(getpid());
-    r.tid = static_cast<uint32_t>(gettid());
+    r.pid = process_id();
+    r.tid = thread_id();
     r.message[0] = L'\0';
     if (format) {
         // glibc leaves a cut result unterminated and stops early at a narrow
