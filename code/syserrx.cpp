@@ -150,6 +150,20 @@ uint32_t thread_id() {
 class NarrowLine {
 public:
     bool convert(const wchar_t* line) {
+        // ASCII has the same bytes in every locale glibc offers: copy it without
+        // the conversion machinery, which costs as much as a system call here.
+        size_t ascii = 0;
+        for (; ascii < sizeof m_stack - 1 && line[ascii] &&
+               static_cast<uint32_t>(line[ascii]) < 0x80u;
+             ++ascii) {
+            m_stack[ascii] = static_cast<char>(line[ascii]);
+        }
+        if (line[ascii] == L'\0') {
+            m_stack[ascii] = '\0';
+            m_data = m_stack;
+            m_size = ascii;
+            return true;
+        }
         std::mbstate_t state{};
         const wchar_t* source = line;
         const size_t length = std::wcsrtombs(m_stack, &source, sizeof m_stack - 1, &state);
