@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <atomic>
 #include <cerrno>
@@ -295,11 +296,25 @@ void write_console(const Record& r) {
     line.dec(r.line).text(L": ").text(r.message);
     NarrowLine narrow;
     if (!narrow.convert(line.finish())) return;
+    // A reader that went away must not end the process with SIGPIPE: the signal is
+    // held for this write and one raised by it is taken back.
+    sigset_t pipe_signal, previous;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
     // Flushed at once: a diagnostic must not sit in a buffer if the process dies.
     flockfile(stdout);
     fwrite_unlocked(narrow.data(), 1, narrow.size(), stdout);
-    fflush_unlocked(stdout);
+    const bool broken = fflush_unlocked(stdout) != 0 && errno == EPIPE;
+    if (broken) clearerr_unlocked(stdout);
     funlockfile(stdout);
+    if (!sigismember(&previous, SIGPIPE)) {
+        if (broken) {
+            const timespec no_wait{};
+            sigtimedwait(&pipe_signal, nullptr, &no_wait);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
 }
 
 // Keeps the syslog line within one datagram: a longer one would not be sent at

@@ -34,8 +34,9 @@ struct ChildResult {
 using Env = std::map<std::string, std::string>;
 
 // Runs the log's test program with exactly `env` (plus the sanitizers' options).
+// With `hang_up`, nobody reads its standard output: the pipe is closed at once.
 ChildResult run_child(const std::string& program, const Env& env,
-                      const std::vector<std::string>& steps) {
+                      const std::vector<std::string>& steps, bool hang_up = false) {
     std::vector<std::string> env_text;
     for (const auto& [name, value] : env) env_text.push_back(name + "=" + value);
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"}) {
@@ -61,16 +62,17 @@ ChildResult run_child(const std::string& program, const Env& env,
         posix_spawn(&result.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
+    if (hang_up) close(out[0]);
     if (spawned == 0) {
         char buffer[4096];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        for (ssize_t n; !hang_up && (n = read(out[0], buffer, sizeof buffer)) > 0;) {
             result.out.append(buffer, static_cast<size_t>(n));
         }
         int status = 0;
         waitpid(result.pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    close(out[0]);
+    if (!hang_up) close(out[0]);
     result.ended = time(nullptr);
     return result;
 }
@@ -133,6 +135,13 @@ protected:
 };
 
 // --- the three lines, byte for byte ------------------------------------------------
+
+TEST_F(LogOutputs, AConsoleNobodyReadsDoesNotEndTheProcess) {
+    const ChildResult child =
+        run_child(SYSERRX_CHILD, env("3"), {"report", "first", "report", "second"}, true);
+    EXPECT_EQ(child.status, 0) << "killed by SIGPIPE?";
+    EXPECT_EQ(parse_log_lines(file_bytes()).size(), 2u);
+}
 
 TEST_F(LogOutputs, ConsoleLine) {
     const ChildResult child = run(env("1"), {"report", "first", "report", "second"});
