@@ -337,20 +337,22 @@ TEST_F(LogOutputs, ReceiverDefaultsToLocalhostPort514) {
     }
 }
 
+// The host name has an empty label, so the resolver refuses it without asking a
+// name server: tests send nothing beyond this machine.
 TEST_F(LogOutputs, AnUnresolvableHostIsReportedOnceAndNothingIsSent) {
     Env e = env("11");
-    e["SYSERRLOG_SYSLOG"] = "no-such-host.invalid:" + std::to_string(m_receiver.port());
+    e["SYSERRLOG_SYSLOG"] = "no..such-host:" + std::to_string(m_receiver.port());
     const ChildResult child = run(e, {"report", "first", "report", "second"});
     const std::vector<LogRecord> records = parse_log_lines(file_bytes());
     ASSERT_EQ(records.size(), 3u);
     // Made while the log started, inside the first report, with a number of its own.
-    EXPECT_EQ(records[0].message, "Unknown host 'no-such-host.invalid'");
+    EXPECT_EQ(records[0].message, "Unknown host 'no..such-host'");
     EXPECT_EQ(records[0].sequence, 0u);
     EXPECT_NE(records[0].file.find("ipv4.cpp"), std::string::npos);
     EXPECT_EQ(records[1].message, "first");
     EXPECT_EQ(records[1].sequence, 1u);
     EXPECT_EQ(records[2].sequence, 2u);
-    EXPECT_NE(child.out.find(": Unknown host 'no-such-host.invalid'\n"), std::string::npos);
+    EXPECT_NE(child.out.find(": Unknown host 'no..such-host'\n"), std::string::npos);
     // On Linux 0.0.0.0 means this host: the unresolved receiver must not get it.
     EXPECT_TRUE(m_receiver.receive(300).empty());
 }
