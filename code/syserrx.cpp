@@ -219,7 +219,10 @@ uint16_t syslog_port(const char* field) {
 }
 
 void destroy_sink() {
-    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    // A thread stuck inside a record (say, writing to a console nobody drains) must
+    // not hold up the exit: the sink is then left to the system.
+    std::unique_lock<std::recursive_mutex> guard(g_lock, std::try_to_lock);
+    if (!guard.owns_lock()) return;
     delete g_sink;
     g_sink = nullptr;
 }
