@@ -271,7 +271,10 @@ void timestamp_text(time_t time, wchar_t* out) {
         cached[0] = L'\0';
         std::tm utc{};
         char narrow[kTimeSize];
-        if (!gmtime_r(&time, &utc)) return;
+        if (!gmtime_r(&time, &utc)) {
+            out[0] = L'\0';
+            return;
+        }
         const size_t length = std::strftime(narrow, sizeof narrow, "%Y/%m/%d-%H:%M:%S UTC", &utc);
         for (size_t i = 0; i < length; ++i) cached[i] = static_cast<unsigned char>(narrow[i]);
         cached[length] = L'\0';
