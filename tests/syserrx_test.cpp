@@ -318,6 +318,7 @@ TEST_F(LogOutputs, ReceiverHostAndPortOnTheTestPort) {
 TEST_F(LogOutputs, ReceiverDefaultsToLocalhostPort514) {
     const std::vector<ReceiverCase> cases = {
         {"127.0.0.1", true},             // no port field
+        {"localhost", true},             // a name without a port
         {":::", true},                   // only colons: localhost and 514
         {"localhost:70000", true},       // above 65535
         {"localhost:4294967297", true},  // would wrap to port 1
