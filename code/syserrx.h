@@ -4,6 +4,13 @@
 // is chosen once per process by the environment variables SYSERRLOG (a decimal
 // bit mask: 1 console line, 2 file line, 4 complement the file's bytes, 8 syslog
 // datagram) and SYSERRLOG_SYSLOG ("host:port").
+//
+// Any thread may report; each record is written whole and numbered in the order
+// records are made. A report made while a record is being written (by the log's
+// own helpers) is written whole, with a number of its own, inside the outer one.
+// Limits: the message is cut to 255 characters, the source path shown by its last
+// 127, a line to 1023 characters (keeping its final line feed), and a syslog line
+// to what fits one 1024-byte datagram.
 
 #include <cstdint>
 

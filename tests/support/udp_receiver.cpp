@@ -1,0 +1,38 @@
+#include "tests/support/udp_receiver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+UdpReceiver::UdpReceiver() {
+    m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_socket < 0 || bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
+    }
+    m_port = ntohs(address.sin_port);
+}
+
+UdpReceiver::~UdpReceiver() {
+    if (m_socket >= 0) close(m_socket);
+}
+
+std::vector<std::string> UdpReceiver::receive(int quiet_ms) const {
+    std::vector<std::string> datagrams;
+    pollfd p{m_socket, POLLIN, 0};
+    while (poll(&p, 1, quiet_ms) > 0) {
+        char buffer[65536];
+        const ssize_t n = recv(m_socket, buffer, sizeof buffer, 0);
+        if (n < 0) break;
+        datagrams.emplace_back(buffer, static_cast<size_t>(n));
+    }
+    return datagrams;
+}

@@ -1,0 +1,140 @@
+// A process of its own for the diagnostic log's tests: the log reads its
+// configuration once per process, so each case runs this program with the
+// environment it needs. The arguments are steps, run in order:
+//   file <path>             source path of the following reports (default /src/module.cpp)
+//   report <text>           syserr_report with "%s" and the text (line 42)
+//   wide <text>             syserr_report with "%ls" and the text read as UTF-8 (line 43)
+//   error <code> <text>     syserr_report_error with "Check failed [%ls]." (line 44)
+//   value <n> <text>        LogValue (line 45)
+//   repeat <n> <text>       n reports "<text> <i>"
+//   threads <t> <n>         t threads, each making n reports "thread <k> record <i>"
+//   uts-hostname <name>     a private UTS namespace with this host name
+//   netns                   a private network namespace with loopback up
+//   listen <port>           a UDP socket on 127.0.0.1:<port> (inside the namespace)
+//   drain <path>            the datagrams received so far, as "<length>\n<bytes>" each
+// Exit status 0, 2 for bad arguments, 77 when a namespace cannot be had.
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "code/syserrx.h"
+
+namespace {
+
+std::wstring widen(const char* text) {
+    std::wstring wide(std::strlen(text) + 1, L'\0');
+    const size_t n = std::mbstowcs(wide.data(), text, wide.size());
+    if (n == static_cast<size_t>(-1)) std::exit(2);
+    wide.resize(n);
+    return wide;
+}
+
+bool loopback_up() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return up;
+}
+
+int listen_udp(int port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("listen");
+        std::exit(2);
+    }
+    return fd;
+}
+
+void drain(int fd, const char* path) {
+    FILE* out = std::fopen(path, "wb");
+    if (!out || fd < 0) std::exit(2);
+    pollfd p{fd, POLLIN, 0};
+    // Loopback delivery is synchronous with sendto; the wait only covers a slow machine.
+    while (poll(&p, 1, 200) > 0) {
+        char buffer[65536];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0) break;
+        std::fprintf(out, "%zd\n", n);
+        std::fwrite(buffer, 1, static_cast<size_t>(n), out);
+    }
+    std::fclose(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "C.UTF-8");
+    std::wstring file = L"/src/module.cpp";
+    int receiver = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string step = argv[i];
+        auto next = [&]() -> const char* {
+            if (i + 1 >= argc) std::exit(2);
+            return argv[++i];
+        };
+        if (step == "file") {
+            file = widen(next());
+        } else if (step == "report") {
+            syserr_report(file.c_str(), 42, 4, L"%s", next());
+        } else if (step == "wide") {
+            syserr_report(file.c_str(), 43, 4, L"%ls", widen(next()).c_str());
+        } else if (step == "error") {
+            const auto code = static_cast<uint32_t>(std::strtoul(next(), nullptr, 10));
+            syserr_report_error(file.c_str(), 44, 4, code, L"Check failed [%ls].",
+                                widen(next()).c_str());
+        } else if (step == "value") {
+            const auto value = static_cast<int32_t>(std::strtol(next(), nullptr, 10));
+            LogValue(file.c_str(), 45, 4, value, widen(next()).c_str());
+        } else if (step == "repeat") {
+            const int count = std::atoi(next());
+            const char* text = next();
+            for (int k = 0; k < count; ++k) syserr_report(file.c_str(), 42, 4, L"%s %d", text, k);
+        } else if (step == "threads") {
+            const int threads = std::atoi(next());
+            const int count = std::atoi(next());
+            std::vector<std::thread> workers;
+            for (int t = 0; t < threads; ++t) {
+                workers.emplace_back([t, count, &file] {
+                    for (int k = 0; k < count; ++k) {
+                        syserr_report(file.c_str(), 42, 4, L"thread %d record %d", t, k);
+                    }
+                });
+            }
+            for (std::thread& worker : workers) worker.join();
+        } else if (step == "uts-hostname") {
+            const char* name = next();
+            if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, std::strlen(name)) != 0) return 77;
+        } else if (step == "netns") {
+            if (unshare(CLONE_NEWNET) != 0 || !loopback_up()) return 77;
+        } else if (step == "listen") {
+            receiver = listen_udp(std::atoi(next()));
+        } else if (step == "drain") {
+            drain(receiver, next());
+        } else {
+            return 2;
+        }
+    }
+    return 0;
+}
