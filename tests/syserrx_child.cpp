@@ -6,20 +6,17 @@
 //   wide <text>             syserr_report with "%ls" and the text read as UTF-8 (line 43)
 //   error <code> <text>     syserr_report_error with "Check failed [%ls]." (line 44)
 //   value <n> <text>        LogValue (line 45)
-//   repeat <n> <text>       n reports "<text> <i>"
 //   threads <t> <n>         t threads, each making n reports "thread <k> record <i>"
 //   uts-hostname <name>     a private UTS namespace with this host name
-//   netns                   a private network namespace with loopback up
-//   listen <port>           a UDP socket on 127.0.0.1:<port> (inside the namespace)
-//   drain <path>            the datagrams received so far, as "<length>\n<bytes>" each
+//   netns                   a private network namespace, loopback up, a UDP socket on
+//                           127.0.0.1:514
+//   drain                   the datagrams received on it so far, to standard output
 // Exit status 0, 2 for bad arguments, 77 when a namespace cannot be had.
 #include <arpa/inet.h>
 #include <net/if.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -42,44 +39,23 @@ std::wstring widen(const char* text) {
     return wide;
 }
 
-bool loopback_up() {
+// -1 when no namespace with a working loopback can be had.
+int listen_on_514_in_own_netns() {
+    if (unshare(CLONE_NEWNET) != 0) return -1;
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) return false;
     ifreq request{};
     std::strcpy(request.ifr_name, "lo");
-    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &request) != 0) return -1;
     request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return up;
-}
-
-int listen_udp(int port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_port = htons(514);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::perror("listen");
-        std::exit(2);
+    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return -1;
     }
     return fd;
-}
-
-void drain(int fd, const char* path) {
-    FILE* out = std::fopen(path, "wb");
-    if (!out || fd < 0) std::exit(2);
-    pollfd p{fd, POLLIN, 0};
-    // Loopback delivery is synchronous with sendto; the wait only covers a slow machine.
-    while (poll(&p, 1, 200) > 0) {
-        char buffer[65536];
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0) break;
-        std::fprintf(out, "%zd\n", n);
-        std::fwrite(buffer, 1, static_cast<size_t>(n), out);
-    }
-    std::fclose(out);
 }
 
 }  // namespace
@@ -107,13 +83,8 @@ int main(int argc, char** argv) {
         } else if (step == "value") {
             const auto value = static_cast<int32_t>(std::strtol(next(), nullptr, 10));
             LogValue(file.c_str(), 45, 4, value, widen(next()).c_str());
-        } else if (step == "repeat") {
-            const int count = std::atoi(next());
-            const char* text = next();
-            for (int k = 0; k < count; ++k) syserr_report(file.c_str(), 42, 4, L"%s %d", text, k);
         } else if (step == "threads") {
-            const int threads = std::atoi(next());
-            const int count = std::atoi(next());
+            const int threads = std::atoi(next()), count = std::atoi(next());
             std::vector<std::thread> workers;
             for (int t = 0; t < threads; ++t) {
                 workers.emplace_back([t, count, &file] {
@@ -127,11 +98,15 @@ int main(int argc, char** argv) {
             const char* name = next();
             if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, std::strlen(name)) != 0) return 77;
         } else if (step == "netns") {
-            if (unshare(CLONE_NEWNET) != 0 || !loopback_up()) return 77;
-        } else if (step == "listen") {
-            receiver = listen_udp(std::atoi(next()));
-        } else if (step == "drain") {
-            drain(receiver, next());
+            if ((receiver = listen_on_514_in_own_netns()) < 0) return 77;
+        } else if (step == "drain" && receiver >= 0) {
+            // Loopback delivery is done when sendto returns; the wait only covers a slow machine.
+            pollfd p{receiver, POLLIN, 0};
+            char buffer[65536];
+            for (ssize_t n;
+                 poll(&p, 1, 200) > 0 && (n = recv(receiver, buffer, sizeof buffer, 0)) > 0;) {
+                fwrite(buffer, 1, static_cast<size_t>(n), stdout);
+            }
         } else {
             return 2;
         }
