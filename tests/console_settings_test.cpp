@@ -2,46 +2,40 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
+
+auto fields(const ConsoleSettings& s) {
+    return std::make_tuple(s.GetAdmServer(), s.GetDbmsTcpPort(), s.GetLocalFileName(),
+                           s.GetUserId(), s.GetPassword(), s.GetAuthentication(),
+                           s.GetCallerIdDatabaseType(), s.GetLanguageLocale(), s.GetConsoleLog(),
+                           s.GetSaveActivityLogToFile(), s.GetSavePageHistoryToFile(),
+                           s.GetUpdateDateTimeBios());
+}
 
 TEST(ConsoleSettings, NewRecordHoldsTheDefaultsUnchanged) {
     const ConsoleSettings s;
-    EXPECT_EQ(s.GetAdmServer(), "");
-    EXPECT_EQ(s.GetDbmsTcpPort(), "52444");
-    EXPECT_EQ(s.GetLocalFileName(), "callerIdLocal.xml");
-    EXPECT_EQ(s.GetUserId(), "AdmDefaultDbUser");
-    EXPECT_EQ(s.GetPassword(), "&Tgn@qlv");
-    EXPECT_EQ(s.GetAuthentication(), DbmsAuthentication);
-    EXPECT_EQ(s.GetCallerIdDatabaseType(), CallerIdDbNone);
-    EXPECT_EQ(s.GetLanguageLocale(), 1033u);
-    EXPECT_TRUE(s.GetConsoleLog());
-    EXPECT_TRUE(s.GetSaveActivityLogToFile());
-    EXPECT_TRUE(s.GetSavePageHistoryToFile());
-    EXPECT_TRUE(s.GetUpdateDateTimeBios());
+    EXPECT_EQ(fields(s),
+              std::make_tuple("", "52444", "callerIdLocal.xml", "AdmDefaultDbUser", "&Tgn@qlv",
+                              DbmsAuthentication, CallerIdDbNone, 1033u, true, true, true, true));
     EXPECT_FALSE(s.IsChanged());
 }
 
-TEST(ConsoleSettings, StoringTheHeldValueIsNoChange) {
+TEST(ConsoleSettings, OnlyADifferentValueSetsTheFlagAndItSticks) {
     ConsoleSettings s;
     s.SetDbmsTcpPort("52444");
     s.EnableConsoleLog();
     s.SetAuthentication(DbmsAuthentication);
     s.SetLanguageLocale(1033);
-    EXPECT_FALSE(s.IsChanged());
-}
-
-TEST(ConsoleSettings, ChangeFlagIsStickyUntilDefaults) {
-    ConsoleSettings s;
+    EXPECT_FALSE(s.IsChanged()) << "storing the held value is no change";
     s.SetDbmsTcpPort("3050");
     EXPECT_TRUE(s.IsChanged());
     s.SetDbmsTcpPort("52444");
     EXPECT_TRUE(s.IsChanged()) << "putting the old value back must not clear the flag";
-    EXPECT_EQ(s.GetDbmsTcpPort(), "52444");
-    s.SetDefaults();
-    EXPECT_FALSE(s.IsChanged());
 }
 
-TEST(ConsoleSettings, EveryWriterAppliesTheChangeRule) {
+TEST(ConsoleSettings, EveryWriterSetsTheFlagAndSetDefaultsUndoesIt) {
     using Writer = void (*)(ConsoleSettings&);
     const Writer writers[] = {
         [](ConsoleSettings& s) { s.SetAdmServer("adm"); },
@@ -57,40 +51,17 @@ TEST(ConsoleSettings, EveryWriterAppliesTheChangeRule) {
         [](ConsoleSettings& s) { s.DisableSavePageHistoryToFile(); },
         [](ConsoleSettings& s) { s.DisableUpdateDateTimeBios(); },
     };
+    const ConsoleSettings fresh;
     for (size_t i = 0; i < std::size(writers); ++i) {
+        SCOPED_TRACE(i);
         ConsoleSettings s;
         writers[i](s);
-        EXPECT_TRUE(s.IsChanged()) << "writer " << i;
+        EXPECT_TRUE(s.IsChanged());
+        EXPECT_NE(fields(s), fields(fresh));
+        s.SetDefaults();
+        EXPECT_EQ(fields(s), fields(fresh));
+        EXPECT_FALSE(s.IsChanged());
     }
-}
-
-TEST(ConsoleSettings, SetDefaultsRestoresEveryField) {
-    ConsoleSettings s;
-    s.SetAdmServer("adm");
-    s.SetDbmsTcpPort("1");
-    s.SetLocalFileName("x.xml");
-    s.SetPassword("p");
-    s.SetUserId("u");
-    s.SetAuthentication(WindowsAuthentication);
-    s.SetCallerIdDatabaseType(CallerIdDbLocal);
-    s.SetLanguageLocale(1031);
-    s.DisableConsoleLog();
-    s.DisableSaveActivityLogToFile();
-    s.DisableSavePageHistoryToFile();
-    s.DisableUpdateDateTimeBios();
-    s.SetDefaults();
-    const ConsoleSettings fresh;
-    EXPECT_EQ(s.GetAdmServer(), fresh.GetAdmServer());
-    EXPECT_EQ(s.GetDbmsTcpPort(), fresh.GetDbmsTcpPort());
-    EXPECT_EQ(s.GetLocalFileName(), fresh.GetLocalFileName());
-    EXPECT_EQ(s.GetPassword(), fresh.GetPassword());
-    EXPECT_EQ(s.GetUserId(), fresh.GetUserId());
-    EXPECT_EQ(s.GetAuthentication(), fresh.GetAuthentication());
-    EXPECT_EQ(s.GetCallerIdDatabaseType(), fresh.GetCallerIdDatabaseType());
-    EXPECT_EQ(s.GetLanguageLocale(), fresh.GetLanguageLocale());
-    EXPECT_TRUE(s.GetConsoleLog() && s.GetSaveActivityLogToFile() && s.GetSavePageHistoryToFile() &&
-                s.GetUpdateDateTimeBios());
-    EXPECT_FALSE(s.IsChanged());
 }
 
 }  // namespace

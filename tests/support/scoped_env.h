@@ -1,0 +1,23 @@
+#pragma once
+// Sets an environment variable (or, with a null value, unsets it) for one scope and
+// puts back what was there before.
+
+#include <stdlib.h>
+
+#include <optional>
+#include <string>
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = getenv(name)) m_old = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedEnv() { m_old ? setenv(m_name.c_str(), m_old->c_str(), 1) : unsetenv(m_name.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
