@@ -1,7 +1,7 @@
 #include "tests/support/log_capture.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <sstream>
 
 #include "tests/support/temp_dir.h"
 
@@ -25,30 +25,18 @@ std::vector<std::string> LogCapture::messages() const {
 
 std::vector<LogRecord> parse_log_lines(const std::string& bytes) {
     std::vector<LogRecord> result;
-    size_t pos = 0;
-    while (pos < bytes.size()) {
-        size_t end = bytes.find("\r\n", pos);
-        if (end == std::string::npos) end = bytes.size();
+    for (size_t pos = 0, end; pos < bytes.size(); pos = end + 2) {
+        if ((end = bytes.find("\r\n", pos)) == std::string::npos) end = bytes.size();
         std::vector<std::string> f;
-        std::string line = bytes.substr(pos, end - pos);
-        std::stringstream in(line);
-        for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
-        if (!line.empty() && line.back() == '\t') f.emplace_back();
-        pos = end + 2;
+        for (size_t i = pos, tab; i <= end; i = tab + 1) {
+            tab = std::min(bytes.find('\t', i), end);
+            f.push_back(bytes.substr(i, tab - i));
+        }
         if (f.size() != 11) continue;
-        LogRecord r;
-        r.sequence = static_cast<uint32_t>(std::stoul(f[0], nullptr, 16));
-        r.pid = f[1];
-        r.tid = f[2];
-        r.module = f[3];
-        r.file = f[4];
-        r.line = static_cast<unsigned>(std::stoul(f[5]));
-        r.flags = static_cast<uint32_t>(std::stoul(f[6], nullptr, 16));
-        r.error = static_cast<uint32_t>(std::stoul(f[7]));
-        r.message = f[8];
-        r.error_text = f[9];
-        r.timestamp = f[10];
-        result.push_back(r);
+        result.push_back({static_cast<uint32_t>(std::stoul(f[0], nullptr, 16)), f[1], f[2], f[3],
+                          f[4], static_cast<unsigned>(std::stoul(f[5])),
+                          static_cast<uint32_t>(std::stoul(f[6], nullptr, 16)),
+                          static_cast<uint32_t>(std::stoul(f[7])), f[8], f[9], f[10]});
     }
     return result;
 }
