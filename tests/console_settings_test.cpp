@@ -32,7 +32,9 @@ TEST(ConsoleSettings, OnlyADifferentValueSetsTheFlagAndItSticks) {
     s.SetDbmsTcpPort("3050");
     EXPECT_TRUE(s.IsChanged());
     s.SetDbmsTcpPort("52444");
-    EXPECT_TRUE(s.IsChanged()) << "putting the old value back must not clear the flag";
+    s.SetDbmsTcpPort("52444");
+    EXPECT_TRUE(s.IsChanged())
+        << "neither putting the old value back nor storing it again clears it";
 }
 
 TEST(ConsoleSettings, EveryWriterSetsTheFlagAndSetDefaultsUndoesIt) {

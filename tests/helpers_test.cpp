@@ -19,8 +19,8 @@ namespace {
 
 TEST(TextHelpers, ParseDecimalAndStrNicmp) {
     const std::pair<const char*, uint32_t> numbers[] = {
-        {"514abc", 514},   {"abc", 0}, {"-5", 0}, {" 5", 0}, {"", 0}, {"4294967295", 4294967295u},
-        {"4294967296", 0},  // wraps modulo 2^32
+        {"514abc", 514},    {"abc", 0}, {"-5", 0}, {" 5", 0}, {"", 0}, {"4294967295", 4294967295u},
+        {"4294967306", 10},  // wraps modulo 2^32
     };
     for (const auto& [text, value] : numbers) EXPECT_EQ(parse_decimal(text), value) << text;
 
