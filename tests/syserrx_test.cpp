@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/log_capture.h"
@@ -177,10 +178,8 @@ TEST_F(LogOutputs, PlatformErrorHasKindOneAndLogValueAppendsTheValue) {
             {"error", "2", "open(path)", "value", "-7", "Bad kind", "value", "3", "100%s %n"});
     const std::vector<LogRecord> r = records();
     ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].flags, 0xcu);
-    EXPECT_EQ(r[0].error, 2u);
-    EXPECT_EQ(r[0].message, "Check failed [open(path)].");
-    EXPECT_EQ(r[0].error_text, "No such file or directory");
+    EXPECT_EQ(std::tie(r[0].flags, r[0].error, r[0].message, r[0].error_text),
+              std::make_tuple(0xcu, 2u, "Check failed [open(path)].", "No such file or directory"));
     EXPECT_NE(child.out.find("@44: Check failed [open(path)].\n"), npos) << child.out;
     const std::vector<std::string> d = m_receiver.receive();
     ASSERT_EQ(d.size(), 3u);
@@ -379,10 +378,9 @@ TEST_F(LogOutputs, AFailingHostNameLookupReportsOnceNestedAndFallsBack) {
         EXPECT_EQ(r[i].sequence, i);
         EXPECT_EQ(d[i].rfind("<11>0000000" + std::to_string(i) + "\tUnknown computer\t", 0), 0u);
         if (i % 2) continue;
-        EXPECT_EQ(r[i].message, "Check failed [GetComputerNameW(name, &name_size)].");
-        EXPECT_EQ(r[i].flags, 0xcu);
-        EXPECT_EQ(r[i].error, 1u);
-        EXPECT_EQ(r[i].error_text, "Operation not permitted");
+        EXPECT_EQ(std::tie(r[i].flags, r[i].error, r[i].message, r[i].error_text),
+                  std::make_tuple(0xcu, 1u, "Check failed [GetComputerNameW(name, &name_size)].",
+                                  "Operation not permitted"));
         EXPECT_NE(r[i].file.find("computername.cpp"), npos);
     }
     EXPECT_EQ(r[1].message, "first");
