@@ -12,7 +12,6 @@
 #include <clocale>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,10 +33,9 @@ std::string unique_name(const std::string& what) {
            std::to_string(++counter);
 }
 
-std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 bool register_as(const std::string& name) {
-    return Instance::RegisterApplicationInstance(wide(name).c_str(), false);
+    return Instance::RegisterApplicationInstance(std::wstring(name.begin(), name.end()).c_str(),
+                                                 false);
 }
 
 // Binds (or connects to) `name` in the abstract namespace with the tool's socket type:
@@ -54,13 +52,8 @@ int try_address(const std::string& name, bool connect_to_it = false) {
     return rc;
 }
 
-// Releases whatever the test process registered, however the test ends.
-struct ReleaseAtEnd {
-    ~ReleaseAtEnd() { Instance::ReleaseApplicationInstance(); }
-};
-
 // A program whose stdin and stdout are one socket: bytes go in, lines come out (30 s at
-// most for each), and shutting the socket down for writing closes its stdin.
+// most for each), and shutting the socket down for writing ends its stdin.
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv, bool as_nobody = false) {
@@ -86,7 +79,7 @@ public:
         close(m_socket);
     }
 
-    void send_go() { (void)!send(m_socket, "g", 1, MSG_NOSIGNAL); }
+    void go() { (void)!send(m_socket, "g", 1, MSG_NOSIGNAL); }
 
     // One line of output without its newline; nullopt on timeout or end of output.
     std::optional<std::string> read_line() {
@@ -96,7 +89,7 @@ public:
         return std::nullopt;
     }
 
-    // Closes its stdin and waits: the exit code, or -1 when it did not exit normally.
+    // Ends its stdin and waits: the exit code, or -1 when it did not exit normally.
     int wait() {
         shutdown(m_socket, SHUT_WR);
         int status = 0;
@@ -123,19 +116,22 @@ protected:
                         fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
         fs::copy_file(SINGLE_INSTANCE_PROBE, m_probe);
     }
+    void TearDown() override { Instance::ReleaseApplicationInstance(); }
 
+    // A probe that holds the name (when it can) until it is waited for or killed.
+    std::unique_ptr<Child> start(const std::string& name, bool as_nobody = false) {
+        return std::make_unique<Child>(std::vector{m_probe, name}, as_nobody);
+    }
     // A probe that answers once and ends: its exit code (0 only, 1 not only).
     int ask(const std::string& name, bool as_nobody = false) {
-        return Child({m_probe, name}, as_nobody).wait();
+        return start(name, as_nobody)->wait();
     }
 
     TempDir m_dir{"talvex-instance"};
     std::string m_probe = m_dir.file("single_instance_probe");
-    ReleaseAtEnd m_release;
 };
 
-TEST(SingleApplicationInstance, RegistrationRules) {
-    ReleaseAtEnd release;
+TEST_F(InstanceProbes, RegistrationRules) {
     LogCapture log;
     EXPECT_FALSE(Instance::RegisterApplicationInstance(L"", true));
     EXPECT_FALSE(Instance::RegisterApplicationInstance(nullptr, true));
@@ -148,35 +144,37 @@ TEST(SingleApplicationInstance, RegistrationRules) {
     EXPECT_TRUE(Instance::IsOnlyApplicationInstance());
     EXPECT_EQ(try_address(name), EADDRINUSE);
     EXPECT_EQ(try_address(name, true), ECONNREFUSED) << "nobody can talk to the holder";
+    Child started_by_tool({"/bin/cat"});
     Instance::ReleaseApplicationInstance();
     Instance::ReleaseApplicationInstance();
     EXPECT_FALSE(Instance::IsOnlyApplicationInstance());
-    EXPECT_EQ(try_address(name), 0) << "released with the registration";
+    EXPECT_EQ(try_address(name), 0) << "a program the tool started keeps nothing";
+    EXPECT_EQ(started_by_tool.wait(), 0);
     EXPECT_TRUE(log.messages().empty());
 }
 
 // Make global puts "Global\" in front only when missing; names are UTF-8 whatever the
 // locale (the "C" locale cannot encode the last one's characters).
 TEST(SingleApplicationInstance, TheNameTakenForEachName) {
-    ReleaseAtEnd release;
     const std::string bare = "talvex-test bare " + std::to_string(getpid());
     const std::string prefixed = unique_name("prefixed"), utf8 = unique_name("utf8");
     const struct {
-        std::wstring name;
+        std::string name;
         bool make_global;
         std::string taken, free;
     } cases[] = {
-        {wide(bare), true, "Global\\" + bare, bare},
-        {wide(prefixed), true, prefixed, "Global\\" + prefixed},
-        {wide(bare), false, bare, "Global\\" + bare},
-        {wide(utf8) + L" caf\u00e9 \u20ac \U0001F4DE", false,
-         utf8 + " caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9E", utf8},
+        {bare, true, "Global\\" + bare, bare},
+        {prefixed, true, prefixed, "Global\\" + prefixed},
+        {bare, false, bare, "Global\\" + bare},
+        {utf8, false, utf8 + " caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x9E", utf8},
     };
     const std::string old_locale = std::setlocale(LC_ALL, nullptr);
     std::setlocale(LC_ALL, "C");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.taken);
-        EXPECT_TRUE(Instance::RegisterApplicationInstance(c.name.c_str(), c.make_global));
+        std::wstring name(c.name.begin(), c.name.end());
+        if (c.name == utf8) name += L" caf\u00e9 \u20ac \U0001F4DE";
+        EXPECT_TRUE(Instance::RegisterApplicationInstance(name.c_str(), c.make_global));
         EXPECT_EQ(try_address(c.taken), EADDRINUSE);
         EXPECT_EQ(try_address(c.free), 0);
         Instance::ReleaseApplicationInstance();
@@ -192,13 +190,13 @@ TEST_F(InstanceProbes, ASecondCopyIsRefusedWhileTheFirstRunsAndNotAfterItWasKill
     Instance::ReleaseApplicationInstance();
     EXPECT_EQ(ask(name), 0) << "after the first copy ended";
 
-    Child holder({m_probe, name, "hold"});
-    ASSERT_EQ(holder.read_line(), "true");
+    auto holder = start(name);
+    holder->go();
+    ASSERT_EQ(holder->read_line(), "true");
     ASSERT_TRUE(register_as(name));
     EXPECT_FALSE(Instance::IsOnlyApplicationInstance());
     Instance::ReleaseApplicationInstance();
-    EXPECT_EQ(ask(name), 1);
-    holder.kill_outright();
+    holder->kill_outright();
     EXPECT_EQ(ask(name), 0) << "a copy killed outright leaves nothing behind";
 }
 
@@ -209,23 +207,20 @@ TEST_F(InstanceProbes, ACopyOfAnotherUserIsRefusedAndRefusesToo) {
     EXPECT_EQ(ask(name, true), 1) << "nobody, while root's copy runs";
     Instance::ReleaseApplicationInstance();
 
-    Child holder({m_probe, name, "hold"}, true);
-    ASSERT_EQ(holder.read_line(), "true");
+    auto holder = start(name, true);
+    holder->go();
+    ASSERT_EQ(holder->read_line(), "true");
     EXPECT_EQ(ask(name), 1) << "root, while nobody's copy runs";
-    EXPECT_EQ(holder.wait(), 0);
+    EXPECT_EQ(holder->wait(), 0);
     EXPECT_EQ(ask(name, true), 0);
 }
 
 TEST_F(InstanceProbes, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
-    const bool mixed_users = geteuid() == 0;
     for (int round = 0; round < 3; ++round) {
         const std::string name = unique_name("burst");
         std::vector<std::unique_ptr<Child>> copies;
-        for (int i = 0; i < 20; ++i)
-            copies.push_back(std::make_unique<Child>(
-                std::vector{m_probe, name, std::string("go"), std::string("hold")},
-                mixed_users && i % 2 == 1));
-        for (auto& copy : copies) copy->send_go();
+        for (int i = 0; i < 20; ++i) copies.push_back(start(name, geteuid() == 0 && i % 2));
+        for (auto& copy : copies) copy->go();
         int only = 0;
         for (auto& copy : copies) {
             const auto answer = copy->read_line();
@@ -237,19 +232,11 @@ TEST_F(InstanceProbes, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
     }
 }
 
-TEST_F(InstanceProbes, ProgramsStartedByTheToolDoNotKeepTheNameTaken) {
-    const std::string name = unique_name("inherit");
-    ASSERT_TRUE(register_as(name));
-    Child started_by_tool({"/bin/cat"});
-    Instance::ReleaseApplicationInstance();
-    EXPECT_EQ(ask(name), 0) << "the child still runs but holds nothing";
-    EXPECT_EQ(started_by_tool.wait(), 0);
-}
-
 TEST_F(InstanceProbes, ACopyThatCannotTakeTheNameRunsUnguarded) {
     const std::string name = unique_name("unguarded");
     ASSERT_TRUE(register_as(name));
     Child starved({m_probe, name, "nofile"});
+    starved.go();
     EXPECT_EQ(starved.read_line(), "true") << "no socket left: not another holder";
     EXPECT_EQ(starved.wait(), 0);
 }

@@ -1,40 +1,26 @@
-// A copy of the tool reduced to its single-instance check, for the tests that start
-// several copies at once.
+// The tool's single-instance check as a program of its own, for the tests that start
+// several copies at once:  single_instance_probe <ASCII name> [nofile]
 //
-//   single_instance_probe <name> [go] [hold] [nofile]
-//
-// go: wait for one byte on stdin before registering, so that many copies start at the
-// same moment; hold: keep the registration until stdin closes; nofile: no further file
-// descriptor may be opened, so that the name cannot be taken at all.
-// Prints "true" or "false" (IsOnlyApplicationInstance) on one line. Exit code 0 for
-// true, 1 for false, 2 when the registration itself was refused or the usage is wrong.
+// Registers once a byte (or the end) came on stdin, so that many copies can start at one
+// moment; prints IsOnlyApplicationInstance ("true" or "false") and holds the registration
+// until stdin ends. Exit code 0 for true, 1 for false, 2 when the registration was
+// refused. nofile: no further file descriptor may be opened, so no name can be taken.
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "code/single_application_instance.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) return 2;
-    std::setlocale(LC_ALL, "C.UTF-8");
-    std::wstring name(std::string(argv[1]).size() + 1, L'\0');
-    const size_t length = std::mbstowcs(name.data(), argv[1], name.size());
-    if (length == static_cast<size_t>(-1)) return 2;
-    name.resize(length);
-    const std::string flags = [&] {
-        std::string all;
-        for (int i = 2; i < argc; ++i) all += std::string(argv[i]) + " ";
-        return all;
-    }();
+    const std::string ascii = argc > 1 ? argv[1] : "";
+    const std::wstring name(ascii.begin(), ascii.end());
     char byte;
-    if (flags.find("go ") != std::string::npos && read(STDIN_FILENO, &byte, 1) != 1) return 2;
+    (void)!read(STDIN_FILENO, &byte, 1);
     // Only the soft limit drops, so that it can be restored for a sanitizer's exit checks.
     rlimit files{};
-    const bool starve = flags.find("nofile ") != std::string::npos;
+    const bool starve = argc > 2 && std::string(argv[2]) == "nofile";
     if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 2;
     const rlimit only_standard_streams{3, files.rlim_max};
     if (starve && setrlimit(RLIMIT_NOFILE, &only_standard_streams) != 0) return 2;
@@ -45,9 +31,8 @@ int main(int argc, char** argv) {
     const bool only = SingleApplicationInstance::IsOnlyApplicationInstance();
     std::printf("%s\n", only ? "true" : "false");
     std::fflush(stdout);
-    if (flags.find("hold ") != std::string::npos)
-        while (read(STDIN_FILENO, &byte, 1) == 1) {
-        }
+    while (read(STDIN_FILENO, &byte, 1) == 1) {
+    }
     SingleApplicationInstance::ReleaseApplicationInstance();
     return only ? 0 : 1;
 }
