@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -53,12 +52,7 @@ std::wstring ClientDir() {
 DbmsConnectionSettings Settings(const std::string& user, const std::string& password,
                                 const std::string& port = Env("TALVEX_TEST_FB_PORT"),
                                 const std::string& host = "127.0.0.1") {
-    DbmsConnectionSettings settings;
-    settings.userName = Wide(user);
-    settings.password = Wide(password);
-    settings.server = Wide(host);
-    settings.port = Wide(port);
-    return settings;
+    return {0, Wide(user), Wide(password), Wide(host), Wide(port)};
 }
 
 DbmsConnectionSettings TestUser() {
@@ -94,9 +88,7 @@ std::vector<CallerIdRecord> Marker() { return {CallerIdRecord{99, L"untouched", 
 class Listener {
 public:
     explicit Listener(bool silent = false) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof address;
         auto* raw = reinterpret_cast<sockaddr*>(&address);
         m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -299,24 +291,22 @@ TEST(CallerIdServer, ServerStoppedAfterConnectMakesReadRecordsFalse) {
     TempDir dir;
     const std::string server = "TALVEX_FB_STATE_DIR='" + dir.file("state") + "' '" +
                                TALVEX_SOURCE_DIR + "/scripts/firebird-test-server'";
-    FILE* pipe = popen((server + " start 2>/dev/null").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::map<std::string, std::string> env;  // its `export NAME=value` lines
-    for (char line[256]; fgets(line, sizeof line, pipe);) {
-        const std::string text(line, std::strcspn(line, "\n"));
-        const size_t equals = text.find('=');
-        if (text.rfind("export ", 0) == 0 && equals != std::string::npos)
-            env[text.substr(7, equals - 7)] = text.substr(equals + 1);
-    }
-    ASSERT_EQ(pclose(pipe), 0) << "second server did not start";
     struct StopAtEnd {  // a failed assertion must not leave the server running
         std::string command;
         ~StopAtEnd() { (void)std::system(command.c_str()); }
     } stop{server + " stop"};
+    // What its `export` lines say, read by the shell.
+    FILE* pipe = popen(("eval \"$(" + server +
+                        " start 2>/dev/null)\" && echo $TALVEX_TEST_FB_USER "
+                        "$TALVEX_TEST_FB_PASSWORD $TALVEX_TEST_FB_PORT")
+                           .c_str(),
+                       "r");
+    char user[64] = "", password[64] = "", port[16] = "";
+    ASSERT_NE(pipe, nullptr);
+    ASSERT_EQ(fscanf(pipe, "%63s %63s %15s", user, password, port), 3);
+    ASSERT_EQ(pclose(pipe), 0) << "second server did not start";
     {
-        CallerIdDbConnection connection(
-            ClientDir(), Settings(env["TALVEX_TEST_FB_USER"], env["TALVEX_TEST_FB_PASSWORD"],
-                                  env["TALVEX_TEST_FB_PORT"]));
+        CallerIdDbConnection connection(ClientDir(), Settings(user, password, port));
         connection.Connect();
         std::vector<CallerIdRecord> rows;
         EXPECT_TRUE(connection.ReadRecords(L"SELECT * FROM CallerID", rows));
