@@ -43,11 +43,15 @@ std::wstring ClientDir() {
     return Wide(dir.empty() ? "/usr/lib/x86_64-linux-gnu" : dir);
 }
 
-#define REQUIRE_SERVER()                                   \
-    if (!Env("TALVEX_TEST_FB_UNAVAILABLE").empty())        \
-        GTEST_SKIP() << Env("TALVEX_TEST_FB_UNAVAILABLE"); \
-    if (Env("TALVEX_TEST_FB_PORT").empty())                \
-    GTEST_SKIP() << "TALVEX_TEST_FB_* not set: run the tests through scripts/with-test-services"
+// Why the tests that need the server cannot run, or empty when it is there.
+std::string ServerMissing() {
+    if (!Env("TALVEX_TEST_FB_UNAVAILABLE").empty()) return Env("TALVEX_TEST_FB_UNAVAILABLE");
+    return Env("TALVEX_TEST_FB_PORT").empty()
+               ? "TALVEX_TEST_FB_* not set: run the tests through scripts/with-test-services"
+               : "";
+}
+#define REQUIRE_SERVER() \
+    if (const std::string why = ServerMissing(); !why.empty()) GTEST_SKIP() << why
 
 DbmsConnectionSettings Settings(const std::string& user, const std::string& password,
                                 const std::string& port = Env("TALVEX_TEST_FB_PORT"),
