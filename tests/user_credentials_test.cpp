@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -82,9 +84,8 @@ TEST(IsMemberOfGroup, ThePrivateGroupsOfAChildProcess) {
             !IsMemberOfGroup(L"users", nullptr),
             !IsMemberOfGroup(L"daemon", &daemon),  // a user's name, no failure
         };
-        for (int i = 0; i < 7; ++i)
-            if (!checks[i]) return i + 1;
-        return 0;
+        const auto failed = std::find(std::begin(checks), std::end(checks), false);
+        return failed == std::end(checks) ? 0 : 1 + static_cast<int>(failed - checks);
     });
     if (failed_check == CHILD_SKIPPED) GTEST_SKIP() << "cannot bind a private /etc/group here";
     EXPECT_EQ(failed_check, 0) << "the number of the check that failed";
