@@ -189,12 +189,13 @@ TEST(CallerIdText, NarrowsToLowBytesAndWidensUtf8WithoutTrailingWhiteSpace) {
 TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
     REQUIRE_SERVER();
     CallerIdDbConnection connection(ClientDir(), TestUser());
+    const Rows untouched = Describe(Marker());
     auto rows = Marker();
     EXPECT_FALSE(connection.ReadRecords(L"SELECT * FROM CallerID", rows)) << "before Connect";
+    EXPECT_EQ(Describe(rows), untouched);
     connection.Connect();
     const Rows all = {L"1|Front desk|PSTN|+15551234567|7", L"2|Back office|SIP|1002|12",
                       L"3|Night line|PSTN|+15559876543|3"};
-    const Rows untouched = Describe(Marker());
     const struct {
         const wchar_t* sql;
         bool read;
