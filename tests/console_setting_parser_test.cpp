@@ -129,6 +129,7 @@ TEST_F(SettingsFileTest, LoadTakesValidValuesAndReportsInvalidWords) {
         {with("UserID = first\r\nUserID = second"), false},
         {"Password = stray\r\n" + with("Password = inside"), false},
         {"garbage", false},
+        {std::string("\x01\xff=\x80\0\n[\xfe]\n\0=\0", 13), false},
         {"", false},
     };
     for (const char* key :

@@ -261,15 +261,10 @@ TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
     ASSERT_EQ(pairs.size(), 1u);
     EXPECT_EQ(pairs[0].language, 0x0407);
 
-    // Every cut of the block, and a zero length anywhere, ends the walk cleanly.
+    // Every cut of the block ends the walk cleanly.
     for (size_t size = 0; size < block.size(); ++size) {
         const std::u16string text = query_text(block.substr(0, size), path);
         EXPECT_EQ(text, u"<absent>") << "cut at " << size;
-    }
-    for (size_t at = 0; at + 1 < block.size(); at += 2) {
-        std::string zeroed = block;
-        zeroed[at] = zeroed[at + 1] = '\0';
-        (void)query_text(zeroed, path);  // ASan sees any read past the block
     }
     // A key without its terminator is refused rather than read past the node.
     std::string unterminated = node(u"VS_VERSION_INFO", "", 0, 0);
