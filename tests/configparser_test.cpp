@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 
 #include "tests/support/log_capture.h"
@@ -68,12 +69,16 @@ TEST_F(ConfigParserTest, ReadKeepsTheFirstOfDuplicatesAndDropsStrayLines) {
          true,
          "; note\n[B]\n# for first\nfirst = 1\nsecond = 2\nthird = 3\n---\n[C]\nc = 1\n# end "
          "one\n;end two\n"},
+        {"; lead\n[S]\n# c\nk = v \r\nx:y\n[T] t\n\x01\x02=\xff\xfe\n[S]\nk=dup\n# tail\n", false,
+         "; lead\n[S]\n# c\nk = v \nx = y\n---\n[T]\n\x01\x02 = \xff\xfe\n# tail\n"},
     };
     for (const auto& [input, ok, output] : cases) {
         SCOPED_TRACE(input);
-        ConfigParser p(true);
+        ConfigParser p(true), again(true);
         EXPECT_EQ(read(p, input), ok);
         EXPECT_EQ(written(p), crlf(output));
+        EXPECT_TRUE(read(again, crlf(output))) << "a written file reads back whole";
+        EXPECT_EQ(written(again), crlf(output));
     }
     ConfigParser p(true);
     EXPECT_TRUE(read(p, "[Name]\npath = x\n"));
@@ -85,7 +90,8 @@ TEST_F(ConfigParserTest, ReadKeepsTheFirstOfDuplicatesAndDropsStrayLines) {
 
 TEST_F(ConfigParserTest, SuccessiveReadsAddToWhatIsHeld) {
     LogCapture log;
-    ConfigParser p(true);
+    auto owner = std::make_unique<ConfigParser>(true);
+    ConfigParser& p = *owner;
     EXPECT_FALSE(p.read(nullptr));
     EXPECT_EQ(log.messages(), std::vector<std::string>{"verify(filename) failure"});
     EXPECT_FALSE(p.read(m_dir.file("missing.ini").c_str()));
@@ -97,22 +103,9 @@ TEST_F(ConfigParserTest, SuccessiveReadsAddToWhatIsHeld) {
     EXPECT_TRUE(p.trailing_comments().empty()) << "each read replaces the trailing comments";
     EXPECT_FALSE(p.read(m_path.c_str())) << "a section held from an earlier read counts";
     EXPECT_EQ(p.section_order(), (std::vector<std::string>{"A", "B"}));
-}
-
-TEST_F(ConfigParserTest, WrittenFileReadsBackAndIsAFixedPoint) {
-    ConfigParser p(true);
-    EXPECT_FALSE(read(p,
-                      "; lead\n[S]\n# c\nk = v \r\nx:y\n[T] t\n\x01\x02=\xff\xfe\n"
-                      "[S]\nk=dup\n# tail\n"));
-    const std::string first = written(p);
-    ConfigParser q(true);
-    EXPECT_TRUE(read(q, first));
-    EXPECT_EQ(written(q), first);
-    std::string value;
-    EXPECT_TRUE(q.get("T", "\x01\x02", value));
-    EXPECT_EQ(value, "\xff\xfe");
-    EXPECT_EQ(first,
-              crlf("; lead\n[S]\n# c\nk = v \nx = y\n---\n[T]\n\x01\x02 = \xff\xfe\n# tail\n"));
+    owner.reset();
+    EXPECT_EQ(read_file_bytes(m_path), "[A]\n# tail\n")
+        << "an unchanged parser ends without a write";
 }
 
 TEST_F(ConfigParserTest, WriteLayoutAndSetForms) {
@@ -203,36 +196,48 @@ TEST_F(ConfigParserTest, TypedReads) {
     EXPECT_EQ(text, "keep");
 }
 
-TEST_F(ConfigParserTest, WriteOnlyWhenChangedOrForced) {
-    write_file_bytes(m_path, "[A]\nk = v\n");
-    ConfigParser p(true);
-    ASSERT_TRUE(p.read(m_path.c_str()));
-    EXPECT_FALSE(p.write(nullptr, false)) << "nothing changed";
-    EXPECT_EQ(read_file_bytes(m_path), "[A]\nk = v\n");
-    EXPECT_TRUE(p.write("", true)) << "forced, to the remembered name";
-    EXPECT_EQ(read_file_bytes(m_path), crlf("---\n[A]\nk = v\n"));
-
-    ConfigParser fresh(true);
-    EXPECT_TRUE(fresh.set("A", "k", "v", true));
-    EXPECT_FALSE(fresh.write(nullptr, false)) << "no name known";
-    EXPECT_TRUE(fresh.modified());
-    EXPECT_TRUE(fresh.write(m_dir.file("x.ini").c_str(), false));
-    EXPECT_FALSE(fresh.modified());
-    EXPECT_TRUE(fresh.filename().empty()) << "write never takes the name";
-}
-
-TEST_F(ConfigParserTest, DestructorSavesAChangedFileItRead) {
-    write_file_bytes(m_path, "[A]\nk=1\n");
+// A write happens when asked with changes or forced, and when a parser that read a
+// file and changed it ends; it keeps the old file's mode and goes through a link.
+TEST_F(ConfigParserTest, WhenAndHowAFileIsWritten) {
+    const std::string real = m_dir.file("real.ini"), fresh = m_dir.file("fresh.ini");
+    write_file_bytes(real, "[A]\nk = v\n");
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    std::filesystem::create_symlink(real, m_path);
     {
         ConfigParser p(true);
         ASSERT_TRUE(p.read(m_path.c_str()));
+        EXPECT_FALSE(p.write(nullptr, false)) << "nothing changed";
+        EXPECT_EQ(read_file_bytes(real), "[A]\nk = v\n");
+        EXPECT_TRUE(p.write("", true)) << "forced, to the remembered name";
+        EXPECT_EQ(read_file_bytes(real), crlf("---\n[A]\nk = v\n"));
+        const mode_t old_mask = umask(022);
+        EXPECT_TRUE(p.write(fresh.c_str(), true));
+        umask(old_mask);
         EXPECT_TRUE(p.set("A", "k", "2", false));
     }
-    EXPECT_EQ(read_file_bytes(m_path), crlf("---\n[A]\nk = 2\n"));
+    EXPECT_EQ(read_file_bytes(real), crlf("---\n[A]\nk = 2\n")) << "saved as the parser ended";
+    EXPECT_TRUE(std::filesystem::is_symlink(m_path));
+    struct stat old_info {
+    }, new_info{};
+    ASSERT_EQ(stat(real.c_str(), &old_info), 0);
+    ASSERT_EQ(stat(fresh.c_str(), &new_info), 0);
+    EXPECT_EQ(old_info.st_mode & 07777, 0640u);
+    EXPECT_EQ(new_info.st_mode & 07777, 0644u) << "what any new file gets";
 
-    // The file's name became a folder: the forced write fails, is logged, and
-    // what stands there is left alone.
     LogCapture log;
+    {
+        ConfigParser unnamed(true);
+        EXPECT_TRUE(unnamed.set("A", "k", "v", true));
+        EXPECT_FALSE(unnamed.write(nullptr, false)) << "no name known";
+        EXPECT_TRUE(unnamed.write(fresh.c_str(), false)) << "still changed";
+        EXPECT_FALSE(unnamed.modified());
+        EXPECT_TRUE(unnamed.filename().empty()) << "write never takes the name";
+        EXPECT_TRUE(unnamed.set("A", "k", "w", true));
+    }
+    EXPECT_TRUE(log.messages().empty()) << "a parser that never read a file writes nothing";
+
+    // The file's name became a folder: the forced write fails, is logged, and what
+    // stands there is left alone.
     {
         ConfigParser p(true);
         ASSERT_TRUE(p.read(m_path.c_str()));
@@ -243,36 +248,6 @@ TEST_F(ConfigParserTest, DestructorSavesAChangedFileItRead) {
     EXPECT_TRUE(std::filesystem::is_directory(m_path));
     EXPECT_EQ(log.messages(),
               std::vector<std::string>{"Failed forced writing in file named [" + m_path + "]"});
-
-    {
-        ConfigParser never_read(true);
-        EXPECT_TRUE(never_read.set("A", "k", "v", true));
-    }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.path()), {}), 1)
-        << "a parser that never read a file writes nothing";
-}
-
-TEST_F(ConfigParserTest, WriteKeepsTheOldFilesModeAndFollowsASymbolicLink) {
-    const std::string real = m_dir.file("real.ini");
-    write_file_bytes(real, "[A]\n");
-    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-    std::filesystem::create_symlink(real, m_path);
-    ConfigParser p(true);
-    ASSERT_TRUE(p.read(m_path.c_str()));
-    EXPECT_TRUE(p.set("A", "k", "v", false));
-    EXPECT_TRUE(p.write(nullptr, false));
-    EXPECT_TRUE(std::filesystem::is_symlink(m_path));
-    EXPECT_EQ(read_file_bytes(real), crlf("---\n[A]\nk = v\n"));
-    struct stat info {};
-    ASSERT_EQ(stat(real.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-
-    const mode_t old_mask = umask(022);
-    const std::string fresh = m_dir.file("fresh.ini");
-    EXPECT_TRUE(p.write(fresh.c_str(), true));
-    umask(old_mask);
-    ASSERT_EQ(stat(fresh.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0644u) << "what any new file gets";
 }
 
 }  // namespace
