@@ -114,7 +114,7 @@ TEST(LocalDatabaseFile, IsTheEmptyFiveColumnRecordsetAsAnXmlParserReadsIt) {
     }
 }
 
-TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouched) {
+TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouchedMissingOnesAreCreated) {
     TempDir dir;
     const std::string file = dir.file("file.xml"), folder = dir.file("folder.xml"),
                       link = dir.file("link.xml"), dangling = dir.file("dangling.xml"),
@@ -127,7 +127,7 @@ TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouched) {
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
 
-    for (const std::string& path : {file, folder, link, dangling}) {
+    for (const std::string& path : {file, folder, link, dangling, dir.file("")}) {
         EXPECT_FALSE(CreateLocalDatabase(wide(path))) << path;
         EXPECT_TRUE(EnsureLocalDatabase(wide(path))) << path << " counts as present";
     }
@@ -139,22 +139,18 @@ TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouched) {
     EXPECT_EQ(read_file_bytes(target), "target");
     EXPECT_TRUE(fs::is_empty(folder));
     EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(dangling));
-    // No "nowhere.txt": a dangling symlink is never followed.
-    EXPECT_EQ(entries(dir.path()),
-              (std::vector<std::string>{"dangling.xml", "file.xml", "folder.xml", "link.xml",
-                                        "target.txt"}));
-}
 
-TEST(LocalDatabaseFile, EnsureCreatesOnlyWhatIsMissing) {
-    TempDir dir;
-    EXPECT_TRUE(EnsureLocalDatabase(wide(dir.file("callerIdLocal.xml"))));
-    EXPECT_EQ(read_file_bytes(dir.file("callerIdLocal.xml")), LocalDatabaseXml());
-    for (const std::string& bad : {dir.file("missing/callerIdLocal.xml"), std::string()}) {
+    // What is missing is created, where a folder exists to hold it.
+    EXPECT_TRUE(EnsureLocalDatabase(wide(dir.file("new.xml"))));
+    EXPECT_EQ(read_file_bytes(dir.file("new.xml")), LocalDatabaseXml());
+    for (const std::string& bad : {dir.file("missing/new.xml"), std::string()}) {
         EXPECT_FALSE(CreateLocalDatabase(wide(bad))) << bad;
         EXPECT_FALSE(EnsureLocalDatabase(wide(bad))) << bad;
     }
-    EXPECT_FALSE(CreateLocalDatabase(wide(dir.path().string() + "/")));
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"callerIdLocal.xml"});
+    // No "nowhere.txt": a dangling symlink is never followed.
+    EXPECT_EQ(entries(dir.path()),
+              (std::vector<std::string>{"dangling.xml", "file.xml", "folder.xml", "link.xml",
+                                        "new.xml", "target.txt"}));
 }
 
 TEST(LocalDatabaseFile, AFailedWriteLeavesNothingBehind) {

@@ -13,12 +13,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "code/configparser.h"
 #include "code/console_setting_parser.h"
@@ -150,7 +148,7 @@ TEST_F(FaultTest, KilledMidSaveLeavesOldOrNewNeverAMix) {
         if (pid == 0) {
             for (unsigned i = 0;; ++i) (i % 2 ? a : b).write(m_path.c_str(), true);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % (5000 + round * 1000)));
+        usleep(random() % (5000 + round * 1000));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         const std::string now = read_file_bytes(m_path);
