@@ -97,7 +97,8 @@ TEST(PeVersionResource, ReadsLanguagesAndPropertiesOfRealLibraries) {
         EXPECT_STREQ(text, expected ? expected : L"");
     }
     std::span<const uint8_t> block;
-    ASSERT_EQ(FindVersionResource(fixture_bytes("german32.dll"), block), PeVersionStatus::Ok);
+    const auto image = fixture_bytes("german32.dll");  // `block` views into it
+    ASSERT_EQ(FindVersionResource(image, block), PeVersionStatus::Ok);
     const auto pairs = VersionTranslations(block);
     ASSERT_EQ(pairs.size(), 1u);
     EXPECT_EQ(pairs[0].codePage, 1252);
