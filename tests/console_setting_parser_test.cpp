@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sstream>
 #include <string>
 
 #include "tests/support/log_capture.h"
@@ -14,43 +16,37 @@ namespace {
 const std::string SEP =
     "# -----------------------------------------------------------------------------";
 
-std::string lines(std::initializer_list<std::string> list) {
+const std::string DEFAULT_FILE = [] {
     std::string out;
-    for (const std::string& line : list) out += line + "\r\n";
+    for (const char* line :
+         {SEP.c_str(), "[FileInfo]", "version = 1", SEP.c_str(), "[CallerID]",
+          "ADM Server = ", "Authentication = DBMS", "CallerIDDatabaseType = None",
+          "DbmsTcpPort = 52444", "Local_FileName = callerIdLocal.xml", "Password = &Tgn@qlv",
+          "UserID = AdmDefaultDbUser", SEP.c_str(), "[ConsoleOptions]", "CsleLog = True",
+          "Language Locale = 1033", "SaveActLogToFile = True", "SavePageHistToFile = True",
+          "Update Date And Time Bios = True"})
+        out += std::string(line) + "\r\n";
     return out;
+}();
+
+// `text` (the default file unless given) with the line of the key `line` names
+// replaced by `line`, or removed when `line` is the bare key.
+std::string with(const std::string& line, std::string text = DEFAULT_FILE) {
+    const std::string key = line.substr(0, line.find(" = "));
+    const size_t at = text.find("\r\n" + key + " = ") + 2;
+    EXPECT_NE(at, std::string::npos + 2) << key;
+    return text.replace(at, text.find("\r\n", at) + 2 - at, key == line ? "" : line + "\r\n");
 }
 
-const std::string DEFAULT_FILE = lines(
-    {SEP, "[FileInfo]", "version = 1", SEP, "[CallerID]", "ADM Server = ", "Authentication = DBMS",
-     "CallerIDDatabaseType = None", "DbmsTcpPort = 52444", "Local_FileName = callerIdLocal.xml",
-     "Password = &Tgn@qlv", "UserID = AdmDefaultDbUser", SEP, "[ConsoleOptions]", "CsleLog = True",
-     "Language Locale = 1033", "SaveActLogToFile = True", "SavePageHistToFile = True",
-     "Update Date And Time Bios = True"});
-
-// The default file with one line replaced (or removed, when `to` is empty).
-std::string default_file_with(const std::string& from, const std::string& to) {
-    std::string text = DEFAULT_FILE;
-    const size_t at = text.find(from + "\r\n");
-    EXPECT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size() + 2, to.empty() ? "" : to + "\r\n");
-    return text;
-}
-
-void expect_defaults(const ConsoleSettings& s) {
-    const ConsoleSettings d;
-    EXPECT_EQ(s.GetAdmServer(), d.GetAdmServer());
-    EXPECT_EQ(s.GetDbmsTcpPort(), d.GetDbmsTcpPort());
-    EXPECT_EQ(s.GetLocalFileName(), d.GetLocalFileName());
-    EXPECT_EQ(s.GetUserId(), d.GetUserId());
-    EXPECT_EQ(s.GetPassword(), d.GetPassword());
-    EXPECT_EQ(s.GetAuthentication(), d.GetAuthentication());
-    EXPECT_EQ(s.GetCallerIdDatabaseType(), d.GetCallerIdDatabaseType());
-    EXPECT_EQ(s.GetLanguageLocale(), d.GetLanguageLocale());
-    EXPECT_EQ(s.GetConsoleLog(), d.GetConsoleLog());
-    EXPECT_EQ(s.GetSaveActivityLogToFile(), d.GetSaveActivityLogToFile());
-    EXPECT_EQ(s.GetSavePageHistoryToFile(), d.GetSavePageHistoryToFile());
-    EXPECT_EQ(s.GetUpdateDateTimeBios(), d.GetUpdateDateTimeBios());
-    EXPECT_FALSE(s.IsChanged());
+// Every field of a record, to compare records whole.
+std::string describe(const ConsoleSettings& s) {
+    std::ostringstream out;
+    out << '[' << s.GetAdmServer() << "] [" << s.GetDbmsTcpPort() << "] [" << s.GetLocalFileName()
+        << "] [" << s.GetUserId() << "] [" << s.GetPassword() << "] " << s.GetAuthentication()
+        << ' ' << s.GetCallerIdDatabaseType() << ' ' << s.GetLanguageLocale() << ' '
+        << s.GetConsoleLog() << s.GetSaveActivityLogToFile() << s.GetSavePageHistoryToFile()
+        << s.GetUpdateDateTimeBios();
+    return out.str();
 }
 
 // A record that differs from the defaults in every field.
@@ -81,130 +77,86 @@ protected:
     std::string m_path = m_dir.file("TalvexSettings.INI");
 };
 
-TEST_F(SettingsFileTest, DefaultsSaveAsTheNineteenLines) {
-    const ConsoleSettings s;
-    EXPECT_TRUE(SaveConsoleSettings(m_path.c_str(), s));
-    EXPECT_EQ(read_file_bytes(m_path), DEFAULT_FILE);
-    ConsoleSettings loaded;
-    EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), loaded));
-    expect_defaults(loaded);
-}
-
 TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecord) {
-    const ConsoleSettings saved = changed_record();
-    ASSERT_TRUE(SaveConsoleSettings(m_path.c_str(), saved));
-    ConsoleSettings s;
-    EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), s));
-    EXPECT_EQ(s.GetAdmServer(), saved.GetAdmServer()) << "trailing blanks kept";
-    EXPECT_EQ(s.GetDbmsTcpPort(), saved.GetDbmsTcpPort());
-    EXPECT_EQ(s.GetLocalFileName(), saved.GetLocalFileName());
-    EXPECT_EQ(s.GetUserId(), saved.GetUserId());
-    EXPECT_EQ(s.GetPassword(), saved.GetPassword());
-    EXPECT_EQ(s.GetAuthentication(), WindowsAuthentication);
-    EXPECT_EQ(s.GetCallerIdDatabaseType(), CallerIdDbServer);
-    EXPECT_EQ(s.GetLanguageLocale(), 4294967295u);
-    EXPECT_FALSE(s.GetConsoleLog());
-    EXPECT_FALSE(s.GetSaveActivityLogToFile());
-    EXPECT_FALSE(s.GetSavePageHistoryToFile());
-    EXPECT_FALSE(s.GetUpdateDateTimeBios());
-    EXPECT_FALSE(s.IsChanged());
+    write_file_bytes(m_path,
+                     "; mine\r\n[Extra]\r\nk = v\r\n[CallerID]\r\n# note\r\nUserID = x\r\n");
+    EXPECT_TRUE(SaveConsoleSettings(m_path.c_str(), ConsoleSettings()));
+    EXPECT_EQ(read_file_bytes(m_path), DEFAULT_FILE)
+        << "the defaults are the nineteen lines, and nothing of the old file stays";
 
     ConsoleSettings local;
     local.SetCallerIdDatabaseType(CallerIdDbLocal);
     local.SetAdmServer("  leading");
-    ASSERT_TRUE(SaveConsoleSettings(m_path.c_str(), local));
-    EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), s));
-    EXPECT_EQ(s.GetCallerIdDatabaseType(), CallerIdDbLocal);
-    EXPECT_EQ(s.GetAdmServer(), "leading") << "values are trimmed on the left";
-}
-
-TEST_F(SettingsFileTest, MissingKeysKeepTheirDefaultsAndFailTheLoad) {
-    ConsoleSettings s;
-    const std::string changed = default_file_with("UserID = AdmDefaultDbUser", "UserID = someone");
-    EXPECT_FALSE(load(changed.substr(changed.find(SEP, 1)), s)) << "no FileInfo section";
-    EXPECT_EQ(s.GetUserId(), "someone") << "every other value is still taken";
-
-    EXPECT_FALSE(load(default_file_with("version = 1", "version = 2"), s));
-    EXPECT_EQ(s.GetLanguageLocale(), 1033u);
-    for (const char* line : {"ADM Server = ", "Authentication = DBMS", "CsleLog = True",
-                             "Language Locale = 1033", "Password = &Tgn@qlv"}) {
-        ConsoleSettings one;
-        EXPECT_FALSE(load(default_file_with(line, ""), one)) << line;
-        expect_defaults(one);
+    ConsoleSettings trimmed = local;
+    trimmed.SetAdmServer("leading");  // values are trimmed on the left, not on the right
+    for (const auto& [saved, expected] :
+         {std::pair{ConsoleSettings(), ConsoleSettings()},
+          std::pair{changed_record(), changed_record()}, std::pair{local, trimmed}}) {
+        ASSERT_TRUE(SaveConsoleSettings(m_path.c_str(), saved));
+        ConsoleSettings loaded;
+        EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), loaded));
+        EXPECT_EQ(describe(loaded), describe(expected));
+        EXPECT_FALSE(loaded.IsChanged());
     }
 }
 
-TEST_F(SettingsFileTest, InvalidWordsAreReportedAndKeepTheDefault) {
-    LogCapture log;
-    ConsoleSettings s;
-    EXPECT_FALSE(load(default_file_with("Authentication = DBMS", "Authentication = dbms"), s));
-    EXPECT_EQ(s.GetAuthentication(), DbmsAuthentication);
-    EXPECT_FALSE(load(default_file_with("Authentication = DBMS", "Authentication = Windows "), s));
-    EXPECT_EQ(s.GetAuthentication(), DbmsAuthentication) << "a trailing blank makes it invalid";
-    EXPECT_FALSE(
-        load(default_file_with("CallerIDDatabaseType = None", "CallerIDDatabaseType = Remote"), s));
-    EXPECT_EQ(s.GetCallerIdDatabaseType(), CallerIdDbNone);
-    EXPECT_EQ(log.messages(),
-              (std::vector<std::string>{
-                  "An invalid value for Authentication has been read from the Talvex settings "
-                  "file: dbms",
-                  "An invalid value for Authentication has been read from the Talvex settings "
-                  "file: Windows ",
-                  "An invalid value for CallerIDDatabaseType has been read from the Talvex "
-                  "settings file: Remote"}));
-}
+TEST_F(SettingsFileTest, LoadTakesValidValuesAndReportsInvalidWords) {
+    const auto log_off = [](ConsoleSettings& s) { s.DisableConsoleLog(); };
+    struct Case {
+        std::string file;
+        bool ok;
+        std::function<void(ConsoleSettings&)> expected = {};  // applied to the defaults
+        std::string report = "";
+    };
+    std::vector<Case> cases = {
+        {DEFAULT_FILE, true},
+        {with("CsleLog = off"), true, log_off},
+        {with("CsleLog = 1"), true},
+        {with("CsleLog = yes"), true, log_off},
+        {with("CsleLog = ON"), true},
+        {with("CsleLog = False"), true, log_off},
+        {with("Language Locale = 1031 "), true, [](auto& s) { s.SetLanguageLocale(1031); }},
+        {with("UserID = x"), true, [](auto& s) { s.SetUserId("x"); }},
+        // A word of another case or with a trailing blank is invalid and keeps the default.
+        {with("Authentication = dbms"), false, {}, "Authentication:dbms"},
+        {with("Authentication = Windows "), false, {}, "Authentication:Windows "},
+        {with("CallerIDDatabaseType = Remote"), false, {}, "CallerIDDatabaseType:Remote"},
+        // A wrong version, a missing key or a number that is no number: the load
+        // fails, the value keeps its default.
+        {with("version = 2"), false},
+        {with("version = 1x"), false},
+        {with("UserID = someone").substr(DEFAULT_FILE.find(SEP, 1)), false,  // no [FileInfo]
+         [](auto& s) { s.SetUserId("someone"); }},
+        // A file with duplicates or lines outside any section is not used at all.
+        {with("UserID = first\r\nUserID = second"), false},
+        {"Password = stray\r\n" + with("Password = inside"), false},
+        {"garbage", false},
+        {std::string("\x01\xff=\x80\0\n[\xfe]\n\0=\0", 13), false},
+        {"", false},
+    };
+    for (const char* key :
+         {"ADM Server", "Authentication", "CsleLog", "Language Locale", "Password"})
+        cases.push_back({with(key), false});
+    for (const char* bad : {"12abc", "", "-1", "4294967296", "0x409"})
+        cases.push_back({with(std::string("Language Locale = ") + bad), false});
 
-TEST_F(SettingsFileTest, SwitchWordsAndNumbers) {
-    const std::vector<std::pair<std::string, bool>> words = {
-        {"off", false}, {"1", true}, {"yes", false}, {"ON", true}, {"False", false}};
-    for (const auto& [word, expected] : words) {
-        ConsoleSettings s;
-        EXPECT_TRUE(load(default_file_with("CsleLog = True", "CsleLog = " + word), s)) << word;
-        EXPECT_EQ(s.GetConsoleLog(), expected) << word;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.substr(0, 200));
+        ConsoleSettings expected;
+        if (c.expected) c.expected(expected);
+        LogCapture log;
+        ConsoleSettings s = changed_record();  // a load replaces every field
+        EXPECT_EQ(load(c.file, s), c.ok);
+        EXPECT_EQ(describe(s), describe(expected));
+        EXPECT_FALSE(s.IsChanged()) << "loading never leaves the record changed";
+        const size_t colon = c.report.find(':');
+        EXPECT_EQ(log.messages(),
+                  c.report.empty()
+                      ? std::vector<std::string>{}
+                      : std::vector{"An invalid value for " + c.report.substr(0, colon) +
+                                    " has been read from the Talvex settings file: " +
+                                    c.report.substr(colon + 1)});
     }
-    ConsoleSettings s;
-    EXPECT_TRUE(load(default_file_with("Language Locale = 1033", "Language Locale = 1031 "), s));
-    EXPECT_EQ(s.GetLanguageLocale(), 1031u);
-    for (const char* bad : {"12abc", "", "-1", "4294967296", "0x409"}) {
-        ConsoleSettings t;
-        EXPECT_FALSE(load(
-            default_file_with("Language Locale = 1033", std::string("Language Locale = ") + bad),
-            t))
-            << bad;
-        EXPECT_EQ(t.GetLanguageLocale(), 1033u) << bad << " counts as missing";
-    }
-    EXPECT_FALSE(load(default_file_with("version = 1", "version = 1x"), s));
-}
-
-TEST_F(SettingsFileTest, AFileWithDuplicatesOrStrayLinesIsNotUsed) {
-    ConsoleSettings s;
-    EXPECT_FALSE(load(
-        default_file_with("UserID = AdmDefaultDbUser", "UserID = first\r\nUserID = second"), s));
-    expect_defaults(s);
-    EXPECT_FALSE(load(
-        "Password = stray\r\n" + default_file_with("Password = &Tgn@qlv", "Password = inside"), s));
-    expect_defaults(s);
-}
-
-TEST_F(SettingsFileTest, LoadNeverLeavesTheRecordChanged) {
-    for (const std::string& bytes :
-         {DEFAULT_FILE, default_file_with("UserID = AdmDefaultDbUser", "UserID = x"),
-          std::string("garbage"), std::string()}) {
-        ConsoleSettings s = changed_record();
-        ASSERT_TRUE(s.IsChanged());
-        load(bytes, s);
-        EXPECT_FALSE(s.IsChanged());
-    }
-    ConsoleSettings s = changed_record();
-    EXPECT_FALSE(LoadConsoleSettings(m_dir.file("missing.ini").c_str(), s));
-    expect_defaults(s);
-}
-
-TEST_F(SettingsFileTest, SaveReplacesTheWholeFile) {
-    write_file_bytes(m_path,
-                     "; mine\r\n[Extra]\r\nk = v\r\n[CallerID]\r\n# note\r\nUserID = x\r\n");
-    EXPECT_TRUE(SaveConsoleSettings(m_path.c_str(), ConsoleSettings()));
-    EXPECT_EQ(read_file_bytes(m_path), DEFAULT_FILE);
 }
 
 TEST_F(SettingsFileTest, ValuesOutsideTheirEnumerationAreLeftOutAndReported) {
@@ -217,10 +169,8 @@ TEST_F(SettingsFileTest, ValuesOutsideTheirEnumerationAreLeftOutAndReported) {
               (std::vector<std::string>{"Unexpected value for the setting Authentication Value=-2",
                                         "Unexpected value for the setting CallerIDDatabaseType "
                                         "Value=3"}));
-    std::string expected = default_file_with("Authentication = DBMS", "");
-    expected = expected.substr(0, expected.find("CallerIDDatabaseType")) +
-               expected.substr(expected.find("DbmsTcpPort"));
-    EXPECT_EQ(read_file_bytes(m_path), expected) << "the rest is written";
+    EXPECT_EQ(read_file_bytes(m_path), with("CallerIDDatabaseType", with("Authentication")))
+        << "the rest is written";
 
     ConsoleSettings t;
     t.SetAdmServer("two\nlines");

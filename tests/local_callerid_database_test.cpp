@@ -2,7 +2,7 @@
 // its exclusive, atomic creation.
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
-#include <libxml/tree.h>
+#include <libxml/xpathInternals.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kSchemaNs = "uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882";
-constexpr const char* kTypesNs = "uuid:C2F41010-65B3-11d1-A29F-00AA00C14882";
-constexpr const char* kRowsetNs = "urn:schemas-microsoft-com:rowset";
-
 std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::vector<std::string> entries(const fs::path& dir) {
@@ -33,50 +30,44 @@ std::vector<std::string> entries(const fs::path& dir) {
     return names;
 }
 
-TEST(LocalDatabasePath, JoinsDataFolderSettingsFolderAndTrimmedName) {
+TEST(LocalDatabasePath, JoinsTheFoldersAndRefusesWhatWouldLeaveThem) {
     EXPECT_EQ(LocalDatabasePath(L"/var/lib", L" \tcallerIdLocal.xml  "),
               L"/var/lib/Orvane/talvex/config/dispatch_console/callerIdLocal.xml");
     EXPECT_EQ(LocalDatabasePath(L"/srv/data/", L"calls.XML.xml"),
               L"/srv/data/Orvane/talvex/config/dispatch_console/calls.XML.xml");
+    // A failed folder query leaves an empty text; never fall back to the working folder.
+    EXPECT_EQ(LocalDatabasePath(L"", L"callerIdLocal.xml"), L"");
+    EXPECT_EQ(LocalDatabasePath(L"relative/dir", L"callerIdLocal.xml"), L"");
+    for (const std::wstring& name :
+         {std::wstring(L"a\0b.xml", 7), std::wstring(L"   "), std::wstring(L""), std::wstring(L"."),
+          std::wstring(L" .. "), std::wstring(L"sub/calls.xml"), std::wstring(L"/etc/x.xml")})
+        EXPECT_EQ(LocalDatabasePath(L"/var/lib", name), L"") << testing::PrintToString(name);
     EXPECT_EQ(AppendPathPiece(L"", L"x"), L"x");
     EXPECT_EQ(AppendPathPiece(L"/a/", L"x"), L"/a/x");
     EXPECT_EQ(AppendPathPiece(L"/a", L"/x"), L"/a/x");
     EXPECT_EQ(AppendPathPiece(L"/a", L"x"), L"/a/x");
 }
 
-TEST(LocalDatabasePath, RefusesWhatWouldLeaveTheFolder) {
-    // A failed folder query leaves an empty text; never fall back to the working folder.
-    EXPECT_EQ(LocalDatabasePath(L"", L"callerIdLocal.xml"), L"");
-    EXPECT_EQ(LocalDatabasePath(L"relative/dir", L"callerIdLocal.xml"), L"");
-    for (const wchar_t* name : {L"", L"   ", L".", L" .. ", L"sub/calls.xml", L"/etc/x.xml"})
-        EXPECT_EQ(LocalDatabasePath(L"/var/lib", name), L"") << name;
-    EXPECT_EQ(LocalDatabasePath(L"/var/lib", std::wstring(L"a\0b.xml", 7)), L"");
-}
-
-const xmlNode* element_child(const xmlNode* parent, const char* name, int index = 0) {
-    for (const xmlNode* n = parent->children; n; n = n->next)
-        if (n->type == XML_ELEMENT_NODE && xmlStrcmp(n->name, BAD_CAST name) == 0 && index-- == 0)
-            return n;
-    return nullptr;
-}
-
-std::vector<const xmlNode*> element_children(const xmlNode* parent) {
-    std::vector<const xmlNode*> out;
-    for (const xmlNode* n = parent->children; n; n = n->next)
-        if (n->type == XML_ELEMENT_NODE) out.push_back(n);
+// The texts XPath `expressions` give over `doc` ("" for an absent attribute), joined by
+// blanks.
+std::string values(xmlDoc* doc, const std::vector<std::string>& expressions) {
+    const std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> context(
+        xmlXPathNewContext(doc), xmlXPathFreeContext);
+    xmlXPathRegisterNs(context.get(), BAD_CAST "s",
+                       BAD_CAST "uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882");
+    xmlXPathRegisterNs(context.get(), BAD_CAST "dt",
+                       BAD_CAST "uuid:C2F41010-65B3-11d1-A29F-00AA00C14882");
+    xmlXPathRegisterNs(context.get(), BAD_CAST "rs", BAD_CAST "urn:schemas-microsoft-com:rowset");
+    std::string out;
+    for (const std::string& expression : expressions) {
+        xmlXPathObject* result = xmlXPathEvalExpression(BAD_CAST expression.c_str(), context.get());
+        xmlChar* text = result ? xmlXPathCastToString(result) : nullptr;
+        out += (out.empty() ? "" : " ") +
+               (text ? std::string(reinterpret_cast<const char*>(text)) : "<invalid>");
+        xmlFree(text);
+        xmlXPathFreeObject(result);
+    }
     return out;
-}
-
-std::string attribute(const xmlNode* node, const char* name, const char* ns) {
-    xmlChar* v =
-        ns ? xmlGetNsProp(node, BAD_CAST name, BAD_CAST ns) : xmlGetNoNsProp(node, BAD_CAST name);
-    std::string text = v ? reinterpret_cast<const char*>(v) : "<absent>";
-    xmlFree(v);
-    return text;
-}
-
-std::string ns_of(const xmlNode* node) {
-    return node->ns ? reinterpret_cast<const char*>(node->ns->href) : "";
 }
 
 TEST(LocalDatabaseFile, IsTheEmptyFiveColumnRecordsetAsAnXmlParserReadsIt) {
@@ -86,121 +77,84 @@ TEST(LocalDatabaseFile, IsTheEmptyFiveColumnRecordsetAsAnXmlParserReadsIt) {
     const std::string bytes = read_file_bytes(path);
     EXPECT_EQ(bytes, LocalDatabaseXml());
     EXPECT_EQ(bytes.rfind("<xml xmlns:s='", 0), 0u) << "no declaration, no BOM";
-
-    xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), path.c_str(),
-                                  nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR);
-    ASSERT_NE(doc, nullptr) << "not well-formed";
-    const xmlNode* root = xmlDocGetRootElement(doc);
-    EXPECT_STREQ(reinterpret_cast<const char*>(root->name), "xml");
-    EXPECT_EQ(root->ns, nullptr);
-
-    const xmlNode* schema = element_child(root, "Schema");
-    ASSERT_NE(schema, nullptr);
-    EXPECT_EQ(ns_of(schema), kSchemaNs);
-    EXPECT_EQ(attribute(schema, "id", nullptr), "RowsetSchema");
-    const xmlNode* row = element_child(schema, "ElementType");
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(attribute(row, "name", nullptr), "row");
-    EXPECT_EQ(attribute(row, "content", nullptr), "eltOnly");
-    EXPECT_EQ(attribute(row, "updatable", kRowsetNs), "true");
-
-    struct Expected {
-        const char *name, *type, *maxLength;
-    };
-    const Expected columns[] = {{"RecordId", "i8", "8"},
-                                {"Alias", "string", "16"},
-                                {"Type", "string", "16"},
-                                {"ID", "string", "25"},
-                                {"Channel", "int", "4"}};
-    const auto kids = element_children(row);
-    ASSERT_EQ(kids.size(), 6u);
-    for (size_t i = 0; i < 5; ++i) {
-        const xmlNode* column = kids[i];
-        SCOPED_TRACE(columns[i].name);
-        EXPECT_STREQ(reinterpret_cast<const char*>(column->name), "AttributeType");
-        EXPECT_EQ(ns_of(column), kSchemaNs);
-        EXPECT_EQ(attribute(column, "name", nullptr), columns[i].name);
-        EXPECT_EQ(attribute(column, "number", kRowsetNs), std::to_string(i + 1));
-        EXPECT_EQ(attribute(column, "write", kRowsetNs), "true");
-        EXPECT_EQ(attribute(column, "nullable", kRowsetNs), "<absent>");
-        EXPECT_EQ(attribute(column, "keycolumn", kRowsetNs), "<absent>");
-        const auto datatypes = element_children(column);
-        ASSERT_EQ(datatypes.size(), 1u);
-        const xmlNode* type = datatypes[0];
-        EXPECT_STREQ(reinterpret_cast<const char*>(type->name), "datatype");
-        EXPECT_EQ(attribute(type, "type", kTypesNs), columns[i].type);
-        EXPECT_EQ(attribute(type, "maxLength", kTypesNs), columns[i].maxLength);
-        EXPECT_EQ(attribute(type, "precision", kRowsetNs), "0");
-        EXPECT_EQ(attribute(type, "fixedlength", kRowsetNs), "true");
-        EXPECT_EQ(attribute(type, "maybenull", kRowsetNs), "false");
-        // A dbtype would turn the Unicode adWChar columns into 8-bit text.
-        EXPECT_EQ(attribute(type, "dbtype", kRowsetNs), "<absent>");
-    }
-    EXPECT_STREQ(reinterpret_cast<const char*>(kids[5]->name), "extends");
-    EXPECT_EQ(attribute(kids[5], "type", nullptr), "rs:rowbase");
-
-    const xmlNode* data = element_child(root, "data");
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(ns_of(data), kRowsetNs);
-    EXPECT_TRUE(element_children(data).empty()) << "no rows";
-    EXPECT_EQ(element_children(root).size(), 2u);
-    // The rows' namespace must point at the schema by its id.
-    const xmlNs* z = xmlSearchNs(doc, const_cast<xmlNode*>(root), BAD_CAST "z");
-    ASSERT_NE(z, nullptr);
-    EXPECT_STREQ(reinterpret_cast<const char*>(z->href), "#RowsetSchema");
-    xmlFreeDoc(doc);
-
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"callerIdLocal.xml"})
         << "no temporary file left";
+
+    const std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
+        xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), path.c_str(), nullptr,
+                      XML_PARSE_NONET | XML_PARSE_NOERROR),
+        xmlFreeDoc);
+    ASSERT_NE(doc, nullptr) << "not well-formed";
+    const std::string row = "/xml/s:Schema[@id='RowsetSchema']/s:ElementType";
+    EXPECT_EQ(
+        values(doc.get(), {"local-name(/*)", "namespace-uri(/*)", "count(/xml/*)", row + "/@name",
+                           row + "/@content", row + "/@rs:updatable", "count(" + row + "/*)",
+                           "name(" + row + "/*[6])", row + "/*[6]/@type", "count(/xml/rs:data)",
+                           "count(/xml/rs:data/*)", "string(/xml/namespace::z)"}),
+        "xml  2 row eltOnly true 6 s:extends rs:rowbase 1 0 #RowsetSchema")
+        << "no rows; the rows' namespace points at the schema by its id";
+
+    // Name, number, write, children; the datatype's type, maxLength, precision,
+    // fixedlength, maybenull; and no nullable, keycolumn or dbtype (a dbtype would
+    // turn the Unicode adWChar columns into 8-bit text).
+    const char* const columns[] = {"s:AttributeType RecordId 1 true 1 i8 8 0 true false 0",
+                                   "s:AttributeType Alias 2 true 1 string 16 0 true false 0",
+                                   "s:AttributeType Type 3 true 1 string 16 0 true false 0",
+                                   "s:AttributeType ID 4 true 1 string 25 0 true false 0",
+                                   "s:AttributeType Channel 5 true 1 int 4 0 true false 0"};
+    for (int i = 0; i < 5; ++i) {
+        const std::string c = row + "/*[" + std::to_string(i + 1) + "]", t = c + "/s:datatype";
+        EXPECT_EQ(
+            values(doc.get(),
+                   {"name(" + c + ")", c + "/@name", c + "/@rs:number", c + "/@rs:write",
+                    "count(" + c + "/*)", t + "/@dt:type", t + "/@dt:maxLength",
+                    t + "/@rs:precision", t + "/@rs:fixedlength", t + "/@rs:maybenull",
+                    "count(" + c + "/@rs:nullable|" + c + "/@rs:keycolumn|" + t + "/@rs:dbtype)"}),
+            columns[i]);
+    }
 }
 
-TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouched) {
+TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouchedMissingOnesAreCreated) {
     TempDir dir;
     const std::string file = dir.file("file.xml"), folder = dir.file("folder.xml"),
                       link = dir.file("link.xml"), dangling = dir.file("dangling.xml"),
-                      target = dir.file("target.txt"), nowhere = dir.file("nowhere.txt");
+                      target = dir.file("target.txt");
     write_file_bytes(file, "keep me");
     write_file_bytes(target, "target");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    ASSERT_EQ(symlink(nowhere.c_str(), dangling.c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("nowhere.txt").c_str(), dangling.c_str()), 0);
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
 
-    for (const std::string& path : {file, folder, link, dangling}) {
+    for (const std::string& path : {file, folder, link, dangling, dir.file("")}) {
         EXPECT_FALSE(CreateLocalDatabase(wide(path))) << path;
         EXPECT_TRUE(EnsureLocalDatabase(wide(path))) << path << " counts as present";
     }
-    EXPECT_EQ(read_file_bytes(file), "keep me");
     struct stat after {};
     ASSERT_EQ(stat(file.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
-    EXPECT_TRUE(fs::is_empty(folder));
-    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(read_file_bytes(file), "keep me");
     EXPECT_EQ(read_file_bytes(target), "target");
-    EXPECT_TRUE(fs::is_symlink(dangling));
-    EXPECT_FALSE(fs::exists(nowhere)) << "a dangling symlink is never followed";
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(dangling));
+
+    // What is missing is created, where a folder exists to hold it.
+    EXPECT_TRUE(EnsureLocalDatabase(wide(dir.file("new.xml"))));
+    EXPECT_EQ(read_file_bytes(dir.file("new.xml")), LocalDatabaseXml());
+    for (const std::string& bad : {dir.file("missing/new.xml"), std::string()}) {
+        EXPECT_FALSE(CreateLocalDatabase(wide(bad))) << bad;
+        EXPECT_FALSE(EnsureLocalDatabase(wide(bad))) << bad;
+    }
+    // No "nowhere.txt": a dangling symlink is never followed.
     EXPECT_EQ(entries(dir.path()),
               (std::vector<std::string>{"dangling.xml", "file.xml", "folder.xml", "link.xml",
-                                        "target.txt"}));
-}
-
-TEST(LocalDatabaseFile, EnsureCreatesOnlyWhatIsMissing) {
-    TempDir dir;
-    EXPECT_TRUE(EnsureLocalDatabase(wide(dir.file("callerIdLocal.xml"))));
-    EXPECT_EQ(read_file_bytes(dir.file("callerIdLocal.xml")), LocalDatabaseXml());
-    EXPECT_FALSE(CreateLocalDatabase(wide(dir.file("missing/callerIdLocal.xml"))));
-    EXPECT_FALSE(EnsureLocalDatabase(wide(dir.file("missing/callerIdLocal.xml"))));
-    EXPECT_FALSE(CreateLocalDatabase(L""));
-    EXPECT_FALSE(EnsureLocalDatabase(L""));
-    EXPECT_FALSE(CreateLocalDatabase(wide(dir.path().string() + "/")));
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"callerIdLocal.xml"});
+                                        "new.xml", "target.txt"}));
 }
 
 TEST(LocalDatabaseFile, AFailedWriteLeavesNothingBehind) {
     TempDir dir;
-    const std::string path = dir.file("callerIdLocal.xml");
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -208,12 +162,11 @@ TEST(LocalDatabaseFile, AFailedWriteLeavesNothingBehind) {
         signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{100, 100};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(CreateLocalDatabase(wide(path)) ? 0 : 1);
+        _exit(CreateLocalDatabase(wide(dir.file("callerIdLocal.xml"))) ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1) << "the cut write must be a failure";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "the cut write must fail";
     EXPECT_TRUE(fs::is_empty(dir.path())) << testing::PrintToString(entries(dir.path()));
 }
 
