@@ -114,16 +114,20 @@ void BM_Read_Ours(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.file_size));
 }
 
+// QSettings keeps parsed files in a process-wide cache and parses again only when
+// the file's time stamp moves: each run moves it first.
+void move_time_stamp(const std::string& file, time_t stamp) {
+    const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    utimensat(AT_FDCWD, file.c_str(), times, 0);
+}
+
 void BM_Read_QSettings(benchmark::State& state) {
     const Fixture& f = fixture();
     const QString file = QString::fromStdString(f.file);
-    // QSettings keeps parsed files in a process-wide cache and parses again only
-    // when the file's time stamp moves: move it before each run.
     time_t stamp = time(nullptr);
     for (auto _ : state) {
         state.PauseTiming();
-        const timespec times[2] = {{++stamp, 0}, {stamp, 0}};
-        utimensat(AT_FDCWD, f.file.c_str(), times, 0);
+        move_time_stamp(f.file, ++stamp);
         state.ResumeTiming();
         QSettings settings(file, QSettings::IniFormat);
         benchmark::DoNotOptimize(settings.contains(QStringLiteral("Section0/key_000_00")));
@@ -196,8 +200,7 @@ void BM_ReadLookup_QSettings(benchmark::State& state) {
     time_t stamp = time(nullptr) + 1000000;
     for (auto _ : state) {
         state.PauseTiming();
-        const timespec times[2] = {{++stamp, 0}, {stamp, 0}};
-        utimensat(AT_FDCWD, f.file.c_str(), times, 0);
+        move_time_stamp(f.file, ++stamp);
         state.ResumeTiming();
         QSettings settings(file, QSettings::IniFormat);
         for (const Entry& e : f.entries) {
