@@ -10,6 +10,7 @@
 #include <random>
 
 #include "code/char2wchar.h"
+#include "code/file_io.h"
 
 namespace {
 
@@ -57,16 +58,6 @@ std::string build_xml() {
 
 enum class CreateResult { Created, AlreadyPresent, Failed };
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // A fresh, hidden, exclusively created file in `dir`. Its name is short and
 // fixed in shape so that it fits wherever the final name fits.
 int create_temp_file(int dir, std::string& name) {
@@ -103,11 +94,8 @@ CreateResult publish(int dir, const std::string& temp, const std::string& name) 
 CreateResult create_exclusively(const std::wstring& widePath) {
     std::string path;
     if (widePath.empty() || !wchar_to_mbchar(widePath.c_str(), path)) return CreateResult::Failed;
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string folder, name;
+    split_folder_and_name(path, folder, name);
     if (name.empty() || name == "." || name == "..") return CreateResult::Failed;
 
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

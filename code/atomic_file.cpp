@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "code/file_io.h"
 #include "code/syserrx.h"
 
 namespace {
@@ -52,19 +53,6 @@ void remove_orphans(const std::string& folder, const std::string& prefix) {
     closedir(dir);
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -83,9 +71,8 @@ bool AtomicFileWriter::open(const std::string& path) {
             free(real);
         }
     }
-    const size_t slash = m_target.rfind('/');
-    const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_target.substr(0, slash);
+    std::string name;
+    split_folder_and_name(m_target, m_folder, name);
     if (name.empty() || name == "." || name == "..") return fail(EISDIR);
     m_temp_prefix = (m_folder == "/" ? "" : m_folder) + "/." + name + ".";
 
@@ -121,7 +108,7 @@ bool AtomicFileWriter::append(std::string_view bytes) {
     if (m_buffer.size() + bytes.size() > BUFFER_SIZE) {
         if (!flush()) return false;
         if (bytes.size() >= BUFFER_SIZE) {
-            if (!write_all(m_fd, bytes.data(), bytes.size())) return fail(errno);
+            if (!write_all(m_fd, bytes)) return fail(errno);
             return true;
         }
     }
@@ -130,7 +117,7 @@ bool AtomicFileWriter::append(std::string_view bytes) {
 }
 
 bool AtomicFileWriter::flush() {
-    if (!write_all(m_fd, m_buffer.data(), m_buffer.size())) return fail(errno);
+    if (!write_all(m_fd, m_buffer)) return fail(errno);
     m_buffer.clear();
     return true;
 }

@@ -22,6 +22,7 @@
 #include "code/char2wchar.h"
 #include "code/computername.h"
 #include "code/environ.h"
+#include "code/file_io.h"
 #include "code/syslog_sink.h"
 #include "code/text_helpers.h"
 
@@ -392,16 +393,6 @@ private:
 
 LogFilePath g_log_file_path;
 
-void write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-}
-
 // Appends the bytes as a text stream on Windows writes them: each line feed as CR
 // LF, after complementing when asked (so the line's own feeds become 0xF5).
 void append_to_file(const char* line, size_t size, bool complement) {
@@ -418,7 +409,7 @@ void append_to_file(const char* line, size_t size, bool complement) {
     size_t used = 0;
     for (size_t i = 0; i < size;) {
         if (used + 2 >= sizeof bytes) {
-            write_all(fd, bytes, used);
+            write_all(fd, std::string_view(bytes, used));
             used = 0;
         }
         if (!complement) {
@@ -440,7 +431,8 @@ void append_to_file(const char* line, size_t size, bool complement) {
         if (c == '\n') bytes[used++] = '\r';
         bytes[used++] = c;
     }
-    write_all(fd, bytes, used);
+    // A failed append is dropped: the log never reports about itself.
+    write_all(fd, std::string_view(bytes, used));
     close(fd);
 }
 
