@@ -6,8 +6,7 @@
 #include <string>
 #include <string_view>
 
-// Where the settings file and the local caller-ID file live, under the data folder.
-inline constexpr std::wstring_view kSettingsSubFolder = L"Orvane/talvex/config/dispatch_console";
+#include "app/settings_location.h"
 
 // Appends one piece the way path::operator/= joins on POSIX: a '/' goes between
 // unless the path is empty or ends in '/', or the piece starts with '/'.

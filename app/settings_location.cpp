@@ -1,0 +1,55 @@
+#include "app/settings_location.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "code/atomic_file.h"
+#include "code/pathmanagement.h"
+#include "code/syserrx.h"
+
+std::wstring SettingsFolder(bool create) {
+    wchar_t folder[winutils::MAX_PATH_UNITS] = {};
+    // A failed query leaves the buffer empty, which the join refuses and reports.
+    winutils::GetProgramDataPath(folder, winutils::MAX_PATH_UNITS);
+    const std::wstring sub(kSettingsSubFolder);
+    winutils::AppendSubDirPath(folder, sub.c_str(), create);
+    return folder;
+}
+
+std::wstring SettingsFilePath(bool create) {
+    wchar_t path[winutils::MAX_PATH_UNITS] = {};
+    const std::wstring folder = SettingsFolder(create);
+    if (folder.empty() || folder.size() >= winutils::MAX_PATH_UNITS) return {};
+    folder.copy(path, folder.size());
+    const std::wstring name(kSettingsFileName);
+    winutils::AppendSubDirPath(path, name.c_str(), false);
+    if (path[0] == L'\0') {
+        SYSERR_ASSERT_FAILED(L"PathAppendW(iniPath, L\"\\\\TalvexSettings.INI\")");
+        return {};
+    }
+    return path;
+}
+
+bool BackUpSettingsFile(const char* path) {
+    std::string bytes;
+    const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SYSERR_CHECK_FAILED_ERRNO(static_cast<uint32_t>(errno), L"open(settings file)");
+        return false;
+    }
+    char chunk[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
+        if (got > 0) bytes.append(chunk, static_cast<size_t>(got));
+    const int read_error = got < 0 ? errno : 0;
+    ::close(fd);
+    if (read_error != 0) {
+        SYSERR_CHECK_FAILED_ERRNO(static_cast<uint32_t>(read_error), L"read(settings file)");
+        return false;
+    }
+    AtomicFileWriter backup;
+    return backup.open(std::string(path) + ".bak") && backup.append(bytes) && backup.commit();
+}

@@ -1,0 +1,129 @@
+#include "app/ui/applet_start.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QIcon>
+
+#include "app/settings_location.h"
+#include "app/string_table.h"
+#include "app/ui/CallerIDPropertyPage.h"
+#include "app/ui/CsleLogPropertyPage.h"
+#include "app/ui/message_box.h"
+#include "code/char2wchar.h"
+#include "code/console_setting_parser.h"
+#include "code/single_application_instance.h"
+#include "code/syserrx.h"
+#include "code/user_credentials.h"
+
+namespace {
+
+const wchar_t INSTANCE_NAME[] =
+    L"Global\\Orvane Talvex CtrlPanel Application bb74f5d4-a492-49a6-af39-f9b7fb74e344";
+const wchar_t SUPERVISORS_GROUP[] = L"Talvex_Supervisors";
+
+CConsoleCplApp* running_application = nullptr;
+
+QString formatted(const wchar_t* format, const std::wstring& argument) {
+    return QString::fromWCharArray(format).replace(QLatin1String("%ls"),
+                                                   QString::fromStdWString(argument));
+}
+
+QIcon application_icon() { return QIcon(QStringLiteral(":/talvex/icon129.png")); }
+
+}  // namespace
+
+CConsoleCplApp::CConsoleCplApp(int& argc, char** argv) {
+    if (!QApplication::instance()) m_application = std::make_unique<QApplication>(argc, argv);
+    running_application = this;
+}
+
+CConsoleCplApp::~CConsoleCplApp() {
+    if (running_application == this) running_application = nullptr;
+}
+
+CConsoleCplApp* CConsoleCplApp::Running() { return running_application; }
+
+bool CConsoleCplApp::ReadOnly() { return running_application && running_application->m_readOnly; }
+
+bool CConsoleCplApp::InitInstance() {
+    m_readOnly = !IsMemberOfGroup(SUPERVISORS_GROUP, nullptr);
+    return true;
+}
+
+int CConsoleCplApp::Run() {
+    CplApplet applet;
+    return applet.Run();
+}
+
+CplApplet::CplApplet() {
+    if (!SingleApplicationInstance::RegisterApplicationInstance(INSTANCE_NAME, false))
+        SYSERR_ASSERT_FAILED(
+            L"SingleApplicationInstance::RegisterApplicationInstance(L\"Global\\\\Orvane Talvex "
+            L"CtrlPanel Application bb74f5d4-a492-49a6-af39-f9b7fb74e344\", false)");
+    const std::wstring path = SettingsFilePath(true);
+    if (!wchar_to_mbchar(path.c_str(), m_iniPath, sizeof m_iniPath) || m_iniPath[0] == '\0') {
+        syserr_report_error(SYSERR_FILE, __LINE__, 4, static_cast<uint32_t>(errno),
+                            L"verify(%ls) failure", L"conversion_succeeded");
+        m_iniPath[0] = '\0';
+    }
+}
+
+CplApplet::~CplApplet() { SingleApplicationInstance::ReleaseApplicationInstance(); }
+
+int CplApplet::Run() {
+    if (!SingleApplicationInstance::IsOnlyApplicationInstance()) {
+        TalvexMessageBox(nullptr, formatted(kAlreadyRunningFormat, LoadCachedString(IDS_TITLE)));
+        return 1;
+    }
+    LoadTitle();
+    LoadSettings();
+    ShowPropertySheet();
+    return 0;
+}
+
+void CplApplet::LoadTitle() { m_title = LoadCachedString(IDS_TITLE); }
+
+void CplApplet::LoadSettings() {
+    if (LoadConsoleSettings(m_iniPath, m_settings)) return;
+    SYSERR_MESSAGE(
+        L"Was unable to load Talvex settings from the INI file. Default settings will be used.");
+    struct stat st {};
+    if (m_iniPath[0] != '\0' && ::lstat(m_iniPath, &st) == 0) {
+        m_keepBackup = true;
+        m_notice =
+            QObject::tr(
+                "The settings file could not be loaded whole; where it gave no usable value, the "
+                "default is shown. Saving keeps the old file as %1.bak.")
+                .arg(QString::fromStdWString(std::wstring(kSettingsFileName)));
+    }
+}
+
+void CplApplet::ShowPropertySheet() {
+    ExCtrlPanelPropSheet sheet(QString::fromStdWString(m_title), nullptr, 0);
+    CCsleLogPropertyPage consolePage(&m_settings);
+    CCallerIDPropertyPage callerIdPage(&m_settings);
+    sheet.AddPage(&consolePage);
+    sheet.AddPage(&callerIdPage);
+    sheet.setWindowIcon(application_icon());
+
+    QStringList notices;
+    if (CConsoleCplApp::ReadOnly())
+        notices << QObject::tr(
+            "You are not a member of Talvex_Supervisors; the settings are shown read-only.");
+    if (!m_notice.isEmpty()) notices << m_notice;
+    sheet.SetNotice(notices.join(QLatin1Char('\n')));
+
+    if (sheet.DoModal() != ExCPropertySheet::IDOK || !m_settings.IsChanged()) return;
+    TalvexMessageBox(nullptr, formatted(kRestartNoticeFormat, kProductName));
+    // A file that could not be used whole may be a hand edit worth keeping.
+    if ((m_keepBackup && !BackUpSettingsFile(m_iniPath)) ||
+        !SaveConsoleSettings(m_iniPath, m_settings))
+        SYSERR_MESSAGE(L"Failed to save Talvex settings");
+}
+
+bool ExCtrlPanelPropSheet::OnInitDialog() {
+    const bool result = ExCPropertySheet::OnInitDialog();
+    setWindowIcon(application_icon());
+    return result;
+}

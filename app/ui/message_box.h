@@ -1,0 +1,21 @@
+#pragma once
+// Every message box of the tool goes through TalvexMessageBox: caption "Warning",
+// the information icon, OK unless a question asks for more. Tests answer the next
+// boxes in advance instead of letting them block; the texts shown are kept for them.
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+QMessageBox::StandardButton TalvexMessageBox(
+    QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+// For tests: while answers are queued, boxes are not shown; each takes the next
+// answer and its text is recorded.
+namespace MessageBoxSeam {
+void QueueAnswer(QMessageBox::StandardButton answer);
+// Texts of the boxes answered from the queue, oldest first; Take() empties the list.
+QStringList Take();
+void Reset();
+}  // namespace MessageBoxSeam
