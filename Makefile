@@ -17,9 +17,9 @@ build: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The tool from the build tree, with its data folder in the build tree (scripts/run-dev).
 run: build
-	@if [ -x $(BUILD)/app/talvex-config ]; then $(BUILD)/app/talvex-config; \
-	 else echo "The settings sheet is not built yet."; exit 1; fi
+	scripts/run-dev $(BUILD)
 
 # The plain suite, then the same suite built with ASan and UBSan.
 test: deps
