@@ -1,6 +1,7 @@
 #include "app/settings_location.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,21 +34,39 @@ std::wstring SettingsFilePath(bool create) {
     return path;
 }
 
-bool BackUpSettingsFile(const char* path) {
-    std::string bytes;
+namespace {
+
+// The whole file, never through a symbolic link; 0 or the errno of the failure.
+int read_whole_file(const char* path, std::string& bytes) {
     const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        SYSERR_CHECK_FAILED_ERRNO(static_cast<uint32_t>(errno), L"open(settings file)");
-        return false;
-    }
+    if (fd < 0) return errno;
     char chunk[65536];
     ssize_t got = 0;
     while ((got = ::read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
         if (got > 0) bytes.append(chunk, static_cast<size_t>(got));
-    const int read_error = got < 0 ? errno : 0;
+    const int error = got < 0 ? errno : 0;
     ::close(fd);
-    if (read_error != 0) {
-        SYSERR_CHECK_FAILED_ERRNO(static_cast<uint32_t>(read_error), L"read(settings file)");
+    return error;
+}
+
+}  // namespace
+
+FileSnapshot TakeFileSnapshot(const char* path) {
+    FileSnapshot snapshot;
+    struct stat st {};
+    if (::lstat(path, &st) != 0) return snapshot;
+    snapshot.exists = true;
+    snapshot.size = st.st_size;
+    snapshot.modifiedNs =
+        static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    if (S_ISREG(st.st_mode)) read_whole_file(path, snapshot.bytes);
+    return snapshot;
+}
+
+bool BackUpSettingsFile(const char* path) {
+    std::string bytes;
+    if (const int error = read_whole_file(path, bytes); error != 0) {
+        SYSERR_CHECK_FAILED_ERRNO(static_cast<uint32_t>(error), L"read(settings file)");
         return false;
     }
     AtomicFileWriter backup;

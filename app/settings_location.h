@@ -20,3 +20,14 @@ std::wstring SettingsFilePath(bool create);
 // Copies the file at `path` to `path`.bak (replacing an older copy atomically). A
 // symbolic link is not followed. False, with the failure reported, when it could not.
 bool BackUpSettingsFile(const char* path);
+
+// What a file looked like at one moment, to tell whether someone changed it since.
+struct FileSnapshot {
+    bool exists = false;
+    long long size = 0;
+    long long modifiedNs = 0;
+    std::string bytes;
+    bool operator==(const FileSnapshot&) const = default;
+};
+// A symbolic link is not followed; an unreadable file counts by its size and time.
+FileSnapshot TakeFileSnapshot(const char* path);

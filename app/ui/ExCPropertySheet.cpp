@@ -35,7 +35,7 @@ ExCPropertySheet::ExCPropertySheet(const QString& caption, QWidget* parent, int 
     OkButton()->setDefault(true);
     ApplyButton()->setEnabled(false);
     connect(OkButton(), &QPushButton::clicked, this, [this] {
-        if (ApplyPages()) done(IDOK);
+        if (ApplyPages() && ConfirmClose()) done(IDOK);
     });
     connect(ApplyButton(), &QPushButton::clicked, this, [this] { ApplyPages(); });
     connect(CancelButton(), &QPushButton::clicked, this, &QDialog::reject);

@@ -47,6 +47,8 @@ public:
 protected:
     // Runs once before the sheet first shows; activates the page chosen at construction.
     virtual bool OnInitDialog();
+    // Asked after OK has applied every page; false keeps the sheet open.
+    virtual bool ConfirmClose() { return true; }
 
 private:
     bool ApplyPages();

@@ -85,6 +85,7 @@ int CplApplet::Run() {
 void CplApplet::LoadTitle() { m_title = LoadCachedString(IDS_TITLE); }
 
 void CplApplet::LoadSettings() {
+    m_loaded = TakeFileSnapshot(m_iniPath);
     if (LoadConsoleSettings(m_iniPath, m_settings)) return;
     SYSERR_MESSAGE(
         L"Was unable to load Talvex settings from the INI file. Default settings will be used.");
@@ -113,6 +114,7 @@ void CplApplet::ShowPropertySheet() {
             "You are not a member of Talvex_Supervisors; the settings are shown read-only.");
     if (!m_notice.isEmpty()) notices << m_notice;
     sheet.SetNotice(notices.join(QLatin1Char('\n')));
+    sheet.m_confirmClose = [this, &sheet] { return MayOverwrite(&sheet); };
 
     if (sheet.DoModal() != ExCPropertySheet::IDOK || !m_settings.IsChanged()) return;
     TalvexMessageBox(nullptr, formatted(kRestartNoticeFormat, kProductName));
@@ -120,6 +122,15 @@ void CplApplet::ShowPropertySheet() {
     if ((m_keepBackup && !BackUpSettingsFile(m_iniPath)) ||
         !SaveConsoleSettings(m_iniPath, m_settings))
         SYSERR_MESSAGE(L"Failed to save Talvex settings");
+}
+
+bool CplApplet::MayOverwrite(QWidget* sheet) const {
+    if (!m_settings.IsChanged() || TakeFileSnapshot(m_iniPath) == m_loaded) return true;
+    const QString question = QObject::tr(
+        "The settings file was changed by someone else after this sheet opened it.\n\n"
+        "Replace it with the values shown here?");
+    return TalvexMessageBox(sheet, question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 bool ExCtrlPanelPropSheet::OnInitDialog() {

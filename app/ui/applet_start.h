@@ -3,9 +3,11 @@
 // owns the settings record for one run of the sheet.
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "app/settings_location.h"
 #include "app/ui/ExCPropertySheet.h"
 #include "code/console_settings.h"
 
@@ -58,6 +60,13 @@ public:
     QString m_notice;
     // The file was there but could not be used whole: a save first keeps it as .bak.
     bool m_keepBackup = false;
+    // The file as loaded, to notice a change made behind the sheet's back.
+    FileSnapshot m_loaded;
+
+private:
+    // Before OK closes the sheet: false keeps it open (the user would rather not
+    // overwrite a file someone changed since it was loaded).
+    bool MayOverwrite(QWidget* sheet) const;
 };
 
 class ExCtrlPanelPropSheet : public ExCPropertySheet {
@@ -65,6 +74,9 @@ class ExCtrlPanelPropSheet : public ExCPropertySheet {
 public:
     using ExCPropertySheet::ExCPropertySheet;
 
+    std::function<bool()> m_confirmClose;
+
 protected:
     bool OnInitDialog() override;
+    bool ConfirmClose() override { return !m_confirmClose || m_confirmClose(); }
 };

@@ -6,8 +6,13 @@
 
 namespace {
 
-std::deque<QMessageBox::StandardButton>& queued_answers() {
-    static std::deque<QMessageBox::StandardButton> answers;
+struct QueuedAnswer {
+    QMessageBox::StandardButton answer;
+    std::function<void()> whileShown;
+};
+
+std::deque<QueuedAnswer>& queued_answers() {
+    static std::deque<QueuedAnswer> answers;
     return answers;
 }
 
@@ -22,10 +27,11 @@ QMessageBox::StandardButton TalvexMessageBox(QWidget* owner, const QString& text
                                              QMessageBox::StandardButtons buttons,
                                              QMessageBox::StandardButton defaultButton) {
     if (!queued_answers().empty()) {
-        const QMessageBox::StandardButton answer = queued_answers().front();
+        QueuedAnswer queued = std::move(queued_answers().front());
         queued_answers().pop_front();
         answered_texts().append(text);
-        return answer;
+        if (queued.whileShown) queued.whileShown();
+        return queued.answer;
     }
     QMessageBox box(QMessageBox::Information,
                     QString::fromStdWString(LoadCachedString(IDS_WARNING)), text, buttons, owner);
@@ -35,7 +41,9 @@ QMessageBox::StandardButton TalvexMessageBox(QWidget* owner, const QString& text
 
 namespace MessageBoxSeam {
 
-void QueueAnswer(QMessageBox::StandardButton answer) { queued_answers().push_back(answer); }
+void QueueAnswer(QMessageBox::StandardButton answer, std::function<void()> whileShown) {
+    queued_answers().push_back({answer, std::move(whileShown)});
+}
 
 QStringList Take() {
     QStringList texts;

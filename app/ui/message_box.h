@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 QMessageBox::StandardButton TalvexMessageBox(
     QWidget* owner, const QString& text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
@@ -14,7 +15,9 @@ QMessageBox::StandardButton TalvexMessageBox(
 // For tests: while answers are queued, boxes are not shown; each takes the next
 // answer and its text is recorded.
 namespace MessageBoxSeam {
-void QueueAnswer(QMessageBox::StandardButton answer);
+// `whileShown` runs where the box would wait for the user, so a test can look at
+// what the tool has (not) done before the answer.
+void QueueAnswer(QMessageBox::StandardButton answer, std::function<void()> whileShown = {});
 // Texts of the boxes answered from the queue, oldest first; Take() empties the list.
 QStringList Take();
 void Reset();
