@@ -47,7 +47,8 @@ TEST(StringTable, CachedEntriesAndTheGapsBetweenThem) {
     EXPECT_EQ(LoadCachedString(IDS_FILE_NAME_BAD_CHARACTERS),
               L"The local database filename contains characters not accepted by the operating "
               L"system. Don't use the characters <, >, :, \", /, \\, |, ? and * in the filename.");
-    for (unsigned missing : {0u, 2u, 16u, 17u, 20u, 52u, 54u}) EXPECT_EQ(LoadCachedString(missing), L"");
+    for (unsigned missing : {0u, 2u, 16u, 17u, 20u, 52u, 54u})
+        EXPECT_EQ(LoadCachedString(missing), L"");
 }
 
 }  // namespace

@@ -98,8 +98,7 @@ private slots:
         ConsoleSettings saved;
         QVERIFY(LoadConsoleSettings(settings_path().c_str(), saved));
         QVERIFY(saved.GetUpdateDateTimeBios() != ConsoleSettings().GetUpdateDateTimeBios() ||
-                saved.GetSavePageHistoryToFile() !=
-                    ConsoleSettings().GetSavePageHistoryToFile());
+                saved.GetSavePageHistoryToFile() != ConsoleSettings().GetSavePageHistoryToFile());
     }
 
     void applyThenCancelWritesNothing() {
@@ -142,8 +141,8 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("normal") << false << QByteArray() << QStringList();
-        QTest::newRow("read-only") << true << QByteArray()
-                                   << QStringList{"not a member of Talvex_Supervisors"};
+        QTest::newRow("read-only")
+            << true << QByteArray() << QStringList{"not a member of Talvex_Supervisors"};
         QTest::newRow("file not usable")
             << false << QByteArray("[FileInfo]\nversion = 1\nversion = 2\n")
             << QStringList{"could not be loaded", "TalvexSettings.INI.bak"};
