@@ -75,11 +75,21 @@ private slots:
     void okWithoutChangeWritesNothing() {
         write_settings(ConsoleSettings());
         const FileSnapshot before = TakeFileSnapshot(settings_path().c_str());
-        QCOMPARE(run_applet([](ExCPropertySheet& sheet) {
-                     sheet.SetActivePage(1);  // both pages shown, both applied
+        int reached = -1, back = -1;
+        QCOMPARE(run_applet([&](ExCPropertySheet& sheet) {
+                     // Both pages shown, so both are applied; pages switch from anywhere.
+                     sheet.activateWindow();
+                     QVERIFY(QTest::qWaitForWindowActive(&sheet));
+                     QTest::keyClick(sheet.OkButton(), Qt::Key_Tab, Qt::ControlModifier);
+                     reached = sheet.GetActiveIndex();
+                     QTest::keyClick(sheet.OkButton(), Qt::Key_Backtab,
+                                     Qt::ControlModifier | Qt::ShiftModifier);
+                     back = sheet.GetActiveIndex();
                      sheet.OkButton()->click();
                  }),
                  0);
+        QCOMPARE(reached, 1);
+        QCOMPARE(back, 0);
         QCOMPARE(MessageBoxSeam::Take(), QStringList());
         QVERIFY(TakeFileSnapshot(settings_path().c_str()) == before);
     }
