@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 CMAKE_CONFIGURE = cmake -S . -G "Unix Makefiles" -DTALVEX_WERROR=ON
 
-.PHONY: all deps build run test test-plain test-asan tsan bench fuzz format clean
+.PHONY: all deps build run test test-plain test-asan tsan bench fuzz coverage format clean
 
 all: build
 
@@ -57,8 +57,18 @@ fuzz: deps
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
 	scripts/run-fuzz $(BUILD)-fuzz/fuzz $(FUZZ_SECONDS)
 
+# Line and branch coverage of code/ and app/ by the whole suite, as a summary.
+coverage: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)-coverage -DCMAKE_BUILD_TYPE=Debug -DTALVEX_COVERAGE=ON
+	cmake --build $(BUILD)-coverage -j $(JOBS)
+	find $(BUILD)-coverage -name '*.gcda' -delete
+	-scripts/with-test-services ctest --test-dir $(BUILD)-coverage --no-tests=error -j $(JOBS) >/dev/null
+	gcovr --root . --object-directory $(BUILD)-coverage --filter 'code/' --filter 'app/' \
+	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
+	  --txt $(BUILD)-coverage/coverage.txt
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-bench $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-bench $(BUILD)-fuzz $(BUILD)-coverage
