@@ -248,13 +248,34 @@ std::wstring to_wide(std::u16string_view text) {
     return out;
 }
 
+// Reads at most the first `limit` bytes of a regular file of at most kMaxImageBytes;
+// `fileSize` gets its whole size.
+bool read_image(const std::string& path, size_t limit, std::vector<uint8_t>& image,
+                uint64_t& fileSize);
+
+// What a library's version resource is looked for in first. A resource-only library
+// keeps it near its start; reading all of a large one (up to kMaxImageBytes) for
+// every lookup would hold up the language list.
+constexpr size_t kVersionProbeBytes = 1024 * 1024;
+
 // The version block of a file, copied out of the image; false when there is none.
 bool load_version_block(const wchar_t* filePath, std::vector<uint8_t>& block) {
     std::string path;
     std::vector<uint8_t> image;
-    if (!filePath || !wchar_to_mbchar(filePath, path) || !ReadImageFile(path, image)) return false;
+    uint64_t fileSize = 0;
+    if (!filePath || !wchar_to_mbchar(filePath, path) ||
+        !read_image(path, kVersionProbeBytes, image, fileSize))
+        return false;
+    // FindVersionResource answers Ok only when every byte it used was present, and
+    // those are the file's own bytes, so Ok on the first bytes is the whole file's
+    // answer. Any other answer may come from the cut: then the whole file decides.
     std::span<const uint8_t> found;
-    if (FindVersionResource(image, found) != PeVersionStatus::Ok) return false;
+    PeVersionStatus status = FindVersionResource(image, found);
+    if (status != PeVersionStatus::Ok && fileSize > image.size()) {
+        if (!ReadImageFile(path, image)) return false;
+        status = FindVersionResource(image, found);
+    }
+    if (status != PeVersionStatus::Ok) return false;
     block.assign(found.begin(), found.end());
     return true;
 }
@@ -301,7 +322,10 @@ PeVersionStatus FindVersionResource(std::span<const uint8_t> image,
     return PeVersionStatus::Ok;
 }
 
-bool ReadImageFile(const std::string& path, std::vector<uint8_t>& image) {
+namespace {
+
+bool read_image(const std::string& path, size_t limit, std::vector<uint8_t>& image,
+                uint64_t& fileSize) {
     // O_NONBLOCK: a FIFO named like a library must not hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
@@ -315,7 +339,8 @@ bool ReadImageFile(const std::string& path, std::vector<uint8_t>& image) {
         error = EFBIG;
     }
     if (error == 0) {
-        image.resize(static_cast<size_t>(st.st_size));
+        fileSize = static_cast<uint64_t>(st.st_size);
+        image.resize(static_cast<size_t>(std::min<uint64_t>(fileSize, limit)));
         size_t done = 0;
         while (done < image.size()) {
             const ssize_t n = ::read(fd, image.data() + done, image.size() - done);
@@ -336,6 +361,13 @@ bool ReadImageFile(const std::string& path, std::vector<uint8_t>& image) {
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadImageFile(const std::string& path, std::vector<uint8_t>& image) {
+    uint64_t fileSize = 0;
+    return read_image(path, kMaxImageBytes, image, fileSize);
 }
 
 bool QueryVersionValue(std::span<const uint8_t> block, std::u16string_view subBlock,

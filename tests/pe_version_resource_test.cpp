@@ -134,6 +134,26 @@ TEST(PeVersionResource, OnlyRegularFilesOfSaneSizeAreRead) {
     EXPECT_EQ(errno, EFBIG);
 }
 
+TEST(PeVersionResource, ResourcesFarIntoALargeFileAreFound) {
+    // The reader looks at a file's first bytes before it reads all of it.
+    const auto image = fixture_bytes("french64.dll");
+    const Layout l = layout_of(image);
+    const uint32_t raw = get32(image, l.sectionTable + 20),
+                   rawSize = get32(image, l.sectionTable + 16);
+    const uint32_t moved = 3u << 19;  // 1.5 MiB
+    std::vector<uint8_t> far(image.begin(), image.begin() + raw);
+    far.resize(moved);
+    far.insert(far.end(), image.begin() + raw, image.begin() + raw + rawSize);
+    put<uint32_t>(far, l.sectionTable + 20, moved);
+    TempDir dir;
+    write_file_bytes(dir.file("TalvexFAR.DLL"), std::string(far.begin(), far.end()));
+    const std::wstring path = wide(dir.file("TalvexFAR.DLL"));
+    EXPECT_EQ(GetFileLanguageId(path.c_str()), 1036);
+    wchar_t text[260] = L"";
+    EXPECT_GT(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", text, sizeof text), 0);
+    EXPECT_STREQ(text, L"2.700.401.16");
+}
+
 TEST(PeVersionResource, EveryTruncationIsRefusedOrReadWithinTheData) {
     for (const char* name : {"french64.dll", "german32.dll", "second_translation64.dll"}) {
         const auto full = fixture_bytes(name);
