@@ -138,8 +138,7 @@ bool CCsleLogPropertyPage::OnInitDialog() {
         FillLanguageList(m_settings->GetLanguageLocale(), m_languageFolder);
 
     DoDataExchange(false);
-    m_readOnly = CConsoleCplApp::ReadOnly();
-    if (m_readOnly) EnableChildWindows(false);
+    if (CConsoleCplApp::ReadOnly()) EnableChildWindows(false);
     return true;
 }
 
@@ -149,21 +148,18 @@ bool CCsleLogPropertyPage::OnKillActive() {
 }
 
 bool CCsleLogPropertyPage::OnApply() {
-    // A user who may not change the settings changes nothing, not even the language
-    // that the list could not offer.
-    if (!m_readOnly) {
-        m_consoleLogEnabled ? m_settings->EnableConsoleLog() : m_settings->DisableConsoleLog();
-        m_saveActivityLogToFile ? m_settings->EnableSaveActivityLogToFile()
-                                : m_settings->DisableSaveActivityLogToFile();
-        m_savePageHistoryToFile ? m_settings->EnableSavePageHistoryToFile()
-                                : m_settings->DisableSavePageHistoryToFile();
-        m_updateDateTimeBios ? m_settings->EnableUpdateDateTimeBios()
-                             : m_settings->DisableUpdateDateTimeBios();
-        // Without a language folder nothing is selected, and the stored language stays.
-        if (m_cboLanguageLocale->currentIndex() >= 0)
-            m_settings->SetLanguageLocale(
-                static_cast<uint32_t>(m_cboLanguageLocale->GetCurSel(true)));
-    }
+    // Read-only mode applies too: the disabled controls show the stored values, so only
+    // a language the list could not offer changes (to English), as on any other machine.
+    m_consoleLogEnabled ? m_settings->EnableConsoleLog() : m_settings->DisableConsoleLog();
+    m_saveActivityLogToFile ? m_settings->EnableSaveActivityLogToFile()
+                            : m_settings->DisableSaveActivityLogToFile();
+    m_savePageHistoryToFile ? m_settings->EnableSavePageHistoryToFile()
+                            : m_settings->DisableSavePageHistoryToFile();
+    m_updateDateTimeBios ? m_settings->EnableUpdateDateTimeBios()
+                         : m_settings->DisableUpdateDateTimeBios();
+    // Without a language folder nothing is selected, and the stored language stays.
+    if (m_cboLanguageLocale->currentIndex() >= 0)
+        m_settings->SetLanguageLocale(static_cast<uint32_t>(m_cboLanguageLocale->GetCurSel(true)));
     return ExCPropertyPage::OnApply();
 }
 

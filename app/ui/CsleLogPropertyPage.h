@@ -63,7 +63,6 @@ private:
     ConsoleSettings* m_settings;
 
     std::wstring m_languageFolder;
-    bool m_readOnly = false;
     QGroupBox* m_generalOptions;
     QCheckBox* m_chkUpdateDateTimeBios;
     QCheckBox* m_chkSavePageHistoryToFile;
