@@ -3,6 +3,7 @@
 #include "code/syserrx.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <pthread.h>
@@ -10,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -147,38 +149,47 @@ uint32_t thread_id() {
     return tid;
 }
 
-// A line in the process locale's narrow text. Lines fit the stack buffer unless
-// they hold characters of more than four bytes; those go through the heap.
+// A line in the process locale's narrow text. A character the locale cannot
+// represent becomes '?': a record is never dropped for its text. Lines fit the
+// stack buffer unless they hold characters of more than four bytes; those go
+// through the heap.
 class NarrowLine {
 public:
-    bool convert(const wchar_t* line) {
+    void convert(const wchar_t* line) {
         // ASCII has the same bytes in every locale glibc offers: copy it without
         // the conversion machinery, which costs as much as a system call here.
-        size_t ascii = 0;
-        for (; ascii < sizeof m_stack - 1 && line[ascii] &&
-               static_cast<uint32_t>(line[ascii]) < 0x80u;
-             ++ascii) {
-            m_stack[ascii] = static_cast<char>(line[ascii]);
+        size_t used = 0;
+        for (; used < sizeof m_stack - 1 && line[used] && static_cast<uint32_t>(line[used]) < 0x80u;
+             ++used) {
+            m_stack[used] = static_cast<char>(line[used]);
         }
-        if (line[ascii] == L'\0') {
-            m_stack[ascii] = '\0';
-            m_data = m_stack;
-            m_size = ascii;
-            return true;
-        }
+        m_data = m_stack;
         std::mbstate_t state{};
-        const wchar_t* source = line;
-        const size_t length = std::wcsrtombs(m_stack, &source, sizeof m_stack - 1, &state);
-        if (length == static_cast<size_t>(-1)) return false;
-        if (!source) {
-            m_data = m_stack;
-            m_size = length;
-            return true;
+        char bytes[MB_LEN_MAX];
+        for (const wchar_t* p = line + used; *p; ++p) {
+            size_t n = std::wcrtomb(bytes, *p, &state);
+            if (n == static_cast<size_t>(-1)) {
+                state = std::mbstate_t{};
+                bytes[0] = '?';
+                n = 1;
+            }
+            if (m_data == m_stack && used + n >= sizeof m_stack) {
+                m_heap.assign(m_stack, used);
+                m_data = nullptr;
+            }
+            if (m_data == m_stack) {
+                std::memcpy(m_stack + used, bytes, n);
+            } else {
+                m_heap.append(bytes, n);
+            }
+            used += n;
         }
-        if (!wchar_to_mbchar(line, m_heap)) return false;
-        m_data = m_heap.data();
-        m_size = m_heap.size();
-        return true;
+        if (!m_data) {
+            m_heap.push_back('\0');
+            m_data = m_heap.data();
+        }
+        m_data[used] = '\0';
+        m_size = used;
     }
     char* data() { return m_data; }
     size_t size() const { return m_size; }
@@ -219,6 +230,24 @@ uint16_t syslog_port(const char* field) {
     return static_cast<uint16_t>(value);
 }
 
+// The log file's path, found once when the log starts, like the mask: reading the
+// environment on every record would race with a thread calling setenv. Plain
+// characters, so reports made while the process exits never meet a destroyed object.
+char g_log_path[256];
+
+void find_log_file_path() {
+    g_log_path[0] = '\0';
+    wchar_t dir[kFileSize];
+    char narrow_dir[4 * kFileSize];
+    if (!get_temp_dir(dir, kFileSize)) {
+        str_copy_bounded(g_log_path, "/tmp/syserrlog.txt", sizeof g_log_path);
+        return;
+    }
+    if (!wchar_to_mbchar(dir, narrow_dir, sizeof narrow_dir)) return;
+    const int length = std::snprintf(g_log_path, sizeof g_log_path, "%s/syserrlog.txt", narrow_dir);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof g_log_path) g_log_path[0] = '\0';
+}
+
 void destroy_sink() {
     // A thread stuck inside a record (say, writing to a console nobody drains) must
     // not hold up the exit: the sink is then left to the system.
@@ -257,6 +286,7 @@ void syserr_init() {
     read_module_text();
     uint32_t mask = 0;
     if (env_exists("SYSERRLOG") && env_get_uint("SYSERRLOG", mask)) g_mask = mask;
+    if (g_mask & kFile) find_log_file_path();
     // The mask is in place before the sink is built, so a report made while the
     // receiver is resolved reaches the console and the file.
     if (g_mask & kSyslog) create_sink();
@@ -302,7 +332,7 @@ void write_console(const Record& r) {
     line.text(L"PID:").dec(r.pid).text(L" TID:").dec(r.tid).ch(L' ').text(r.file).ch(L'@');
     line.dec(r.line).text(L": ").text(r.message);
     NarrowLine narrow;
-    if (!narrow.convert(line.finish())) return;
+    narrow.convert(line.finish());
     // A reader that went away must not end the process with SIGPIPE: the signal is
     // held for this write and one raised by it is taken back.
     sigset_t pipe_signal, previous;
@@ -342,7 +372,7 @@ void send_syslog(const Record& r, uint32_t sequence, const wchar_t* module, cons
     line.text(L"):\t").text(r.message).ch(L'\t').text(error);
     if (sequence == 0) line.ch(L'\t').text(timestamp);
     NarrowLine narrow;
-    if (!narrow.convert(line.finish())) return;
+    narrow.convert(line.finish());
     const unsigned severity = 7u - (r.flags & 7u);
     char prefix[16];
     const int prefix_length =
@@ -352,57 +382,24 @@ void send_syslog(const Record& r, uint32_t sequence, const wchar_t* module, cons
     g_sink->send_text(narrow.data(), severity, kSyslogFacility);
 }
 
-// The log file's path, found anew from the temp folder variables but rebuilt only
-// when one of them has changed since the last record.
-class LogFilePath {
-public:
-    const char* get() {
-        bool same = m_known;
-        for (size_t i = 0; i < kNames; ++i) {
-            const char* value = std::getenv(kNameList[i]);
-            const bool set = value != nullptr;
-            if (set != m_set[i] || (set && m_values[i] != value)) {
-                same = false;
-                m_set[i] = set;
-                m_values[i] = set ? value : "";
-            }
-        }
-        if (!same) m_known = build();
-        return m_known ? m_path : nullptr;
-    }
-
-private:
-    bool build() {
-        wchar_t dir[kFileSize];
-        char narrow_dir[4 * kFileSize];
-        if (!get_temp_dir(dir, kFileSize)) {
-            return str_copy_bounded(m_path, "/tmp/syserrlog.txt", sizeof m_path) < sizeof m_path;
-        }
-        if (!wchar_to_mbchar(dir, narrow_dir, sizeof narrow_dir)) return false;
-        const int length = std::snprintf(m_path, sizeof m_path, "%s/syserrlog.txt", narrow_dir);
-        return length > 0 && static_cast<size_t>(length) < sizeof m_path;
-    }
-
-    static constexpr size_t kNames = 4;
-    static constexpr const char* kNameList[kNames] = {"DIR_TMP", "TMPDIR", "TMP", "TEMP"};
-    bool m_known = false;
-    bool m_set[kNames] = {};
-    std::string m_values[kNames];
-    char m_path[256] = {};
-};
-
-LogFilePath g_log_file_path;
-
 // Appends the bytes as a text stream on Windows writes them: each line feed as CR
 // LF, after complementing when asked (so the line's own feeds become 0xF5).
 void append_to_file(const char* line, size_t size, bool complement) {
-    const char* path = g_log_file_path.get();
-    if (!path) return;
+    if (!g_log_path[0]) return;
     // The folder may be shared (/tmp): a symbolic link planted under our name must
     // not redirect the log into another file, and a FIFO must not block us.
     const int fd =
-        open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        open(g_log_path,
+             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) return;
+    // Nor may a file another user made there first, which they could read, or a
+    // second name (a hard link) of some other file.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+        info.st_nlink != 1) {
+        close(fd);
+        return;
+    }
     // One write per line keeps lines of other processes appending to the same file
     // apart; only a line of unusually wide characters needs more than one.
     char bytes[8 * kLineSize];
@@ -445,7 +442,7 @@ void write_file(const Record& r, uint32_t sequence, const wchar_t* module, const
     line.text(error).ch(L'\t').text(timestamp);
     try {
         NarrowLine narrow;
-        if (!narrow.convert(line.finish())) return;
+        narrow.convert(line.finish());
         append_to_file(narrow.data(), narrow.size(), complement);
     } catch (...) {
         static const char kFailed[] = "Failed expansion in syserrx::tx_wpacket()\n";

@@ -3,7 +3,14 @@
 // a report never throws and never stops the caller. What is written, and where,
 // is chosen once per process by the environment variables SYSERRLOG (a decimal
 // bit mask: 1 console line, 2 file line, 4 complement the file's bytes, 8 syslog
-// datagram) and SYSERRLOG_SYSLOG ("host:port").
+// datagram) and SYSERRLOG_SYSLOG ("host:port"); the file is "syserrlog.txt" in the
+// temp folder those variables name at that moment (a later setenv moves nothing).
+// The file is created private to this user; one that another user made first, a
+// second name of another file, a link or a FIFO there is left alone and nothing
+// is written to it. Text the process locale cannot show is written as '?'.
+//
+// A report is safe from any thread at any time until the process is gone, also
+// while it exits (from a static object's destructor, or a thread still running).
 //
 // Any thread may report; each record is written whole and numbered in the order
 // records are made. A report made while a record is being written (by the log's

@@ -7,6 +7,11 @@
 //   error <code> <text>     syserr_report_error with "Check failed [%ls]." (line 44)
 //   value <n> <text>        LogValue (line 45)
 //   threads <t> <n>         t threads, each making n reports "thread <k> record <i>"
+//   locale <name>           setlocale(LC_ALL, name); "wide" still reads its text as UTF-8
+//   setenv-thread <dir>     a thread sets DIR_TMP to dir and then many new variables
+//                           (moving the environment) while the following steps run
+//   at-exit <text>          reports the text from a static object's destructor
+//   exit-while-reporting    a thread that reports without end while the program exits
 //   uts-hostname <name>     a private UTS namespace with this host name
 //   netns                   a private network namespace, loopback up, a UDP socket on
 //                           127.0.0.1:514
@@ -19,6 +24,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <locale.h>
+#include <atomic>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -32,12 +39,23 @@
 namespace {
 
 std::wstring widen(const char* text) {
+    static const locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+    const locale_t previous = uselocale(utf8);
     std::wstring wide(std::strlen(text) + 1, L'\0');
     const size_t n = std::mbstowcs(wide.data(), text, wide.size());
+    uselocale(previous);
     if (n == static_cast<size_t>(-1)) std::exit(2);
     wide.resize(n);
     return wide;
 }
+
+// Built before, and so destroyed after, every static object of the log.
+struct ReportAtExit {
+    const char* text = nullptr;
+    ~ReportAtExit() {
+        if (text) syserr_report(L"/src/module.cpp", 42, 4, L"%s", text);
+    }
+} g_report_at_exit __attribute__((init_priority(101)));
 
 // -1 when no namespace with a working loopback can be had.
 int listen_on_514_in_own_netns() {
@@ -64,6 +82,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "C.UTF-8");
     std::wstring file = L"/src/module.cpp";
     int receiver = -1;
+    std::thread churn;
     for (int i = 1; i < argc; ++i) {
         const std::string step = argv[i];
         auto next = [&]() -> const char* {
@@ -94,6 +113,24 @@ int main(int argc, char** argv) {
                 });
             }
             for (std::thread& worker : workers) worker.join();
+        } else if (step == "locale") {
+            if (!std::setlocale(LC_ALL, next())) return 2;
+        } else if (step == "setenv-thread") {
+            const std::string dir = next();
+            std::atomic<bool> moved{false};
+            churn = std::thread([dir, &moved] {
+                setenv("DIR_TMP", dir.c_str(), 1);
+                moved = true;
+                for (int k = 0; k < 2000; ++k)
+                    setenv(("TALVEX_CHURN_" + std::to_string(k)).c_str(), "x", 1);
+            });
+            while (!moved) std::this_thread::yield();
+        } else if (step == "at-exit") {
+            g_report_at_exit.text = next();
+        } else if (step == "exit-while-reporting") {
+            std::thread([] {
+                for (;;) syserr_report(L"/src/module.cpp", 42, 4, L"%s", "late");
+            }).detach();
         } else if (step == "uts-hostname") {
             const char* name = next();
             if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, std::strlen(name)) != 0) return 77;
@@ -111,5 +148,6 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (churn.joinable()) churn.join();
     return 0;
 }

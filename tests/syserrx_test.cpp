@@ -337,6 +337,48 @@ TEST_F(LogOutputs, TheFileIsPrivateAndPlantedLinksAndFifosAreHarmless) {
     std::filesystem::remove(m_log);
     ASSERT_EQ(mkfifo(m_log.c_str(), 0600), 0);
     EXPECT_NE(run(env("3"), {"report", "still here"}).out.find("still here"), npos);
+
+    // A file another user made first (readable by all), or a second name of a file of
+    // ours, is left as it is.
+    std::filesystem::remove(m_log);
+    write_file_bytes(m_log, "theirs");
+    ASSERT_EQ(chmod(m_log.c_str(), 0644), 0);
+    ASSERT_EQ(chown(m_log.c_str(), 65534, 65534), 0);
+    EXPECT_NE(run(env("3"), {"report", "not theirs"}).out.find("not theirs"), npos);
+    EXPECT_EQ(read_file_bytes(m_log), "theirs");
+    std::filesystem::remove(m_log);
+    write_file_bytes(victim, "keep");
+    std::filesystem::create_hard_link(victim, m_log);
+    run(env("2"), {"report", "not into the victim"});
+    EXPECT_EQ(read_file_bytes(victim), "keep");
+}
+
+// A character the locale has no bytes for becomes '?'; the record stays.
+TEST_F(LogOutputs, TextTheLocaleCannotShowIsReplacedNotDropped) {
+    const Child child = run(env("3"), {"locale", "C", "wide", "caf\xC3\xA9 \xE2\x82\xAC"});
+    const std::vector<LogRecord> r = records();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].message, "caf? ?");
+    EXPECT_NE(child.out.find("@43: caf? ?\n"), npos) << child.out;
+}
+
+// The temp folder is read once: a thread moving the environment meanwhile neither
+// crashes a record nor moves the file; and reports stay safe while the process
+// exits (a static object's destructor, a thread still reporting).
+TEST_F(LogOutputs, SetenvMeanwhileAndReportsDuringExitAreSafe) {
+    TempDir other("talvex-other");
+    std::vector<std::string> steps = {"report", "first", "setenv-thread", other.path().string()};
+    for (int i = 0; i < 200; ++i) steps.insert(steps.end(), {"report", "during"});
+    steps.insert(steps.end(), {"at-exit", "at exit", "exit-while-reporting"});
+    run(env("2"), steps);
+    EXPECT_FALSE(std::filesystem::exists(other.file("syserrlog.txt")));
+    const std::vector<LogRecord> r = records();
+    ASSERT_GE(r.size(), 202u);
+    EXPECT_EQ(r[0].message, "first");
+    EXPECT_EQ(r[200].message, "during");
+    const bool at_exit = std::any_of(r.begin() + 201, r.end(),
+                                     [](const LogRecord& x) { return x.message == "at exit"; });
+    EXPECT_TRUE(at_exit) << "the static object's report is written";
 }
 
 // --- threads and nesting ---------------------------------------------------------
