@@ -40,20 +40,36 @@ bool to_wide(const std::string& text, std::wstring& wide) {
     return true;
 }
 
-// What NTFS returns for a search: case-insensitive name order. Ties (names equal
-// but for case) fall back to the bytes so that the order never depends on the
-// folder's layout.
-bool name_before(const std::string& a, const std::string& b) {
-    std::wstring wa, wb;
-    if (!to_wide(a, wa) || !to_wide(b, wb)) return a < b;
-    const size_t n = std::min(wa.size(), wb.size());
-    for (size_t i = 0; i < n; ++i) {
-        const wint_t ua = std::towupper(static_cast<wint_t>(wa[i]));
-        const wint_t ub = std::towupper(static_cast<wint_t>(wb[i]));
-        if (ua != ub) return ua < ub;
+// What NTFS returns for a search: case-insensitive name order. The name as
+// compared: each character upper-cased, and a byte that the locale cannot read as
+// a character kept as itself, above every character. Every name has one key, so the
+// order is total whatever the names hold; ties (names equal but for case) fall
+// back to the bytes so that the order never depends on the folder's layout.
+std::vector<uint32_t> sort_key(const std::string& name) {
+    std::vector<uint32_t> key;
+    key.reserve(name.size());
+    std::mbstate_t state{};
+    for (size_t at = 0; at < name.size();) {
+        wchar_t c = 0;
+        const size_t n = std::mbrtowc(&c, name.data() + at, name.size() - at, &state);
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+            key.push_back(0x110000u + static_cast<unsigned char>(name[at]));
+            state = std::mbstate_t{};
+            ++at;
+            continue;
+        }
+        key.push_back(static_cast<uint32_t>(std::towupper(static_cast<wint_t>(c))));
+        at += n;
     }
-    if (wa.size() != wb.size()) return wa.size() < wb.size();
-    return a < b;
+    return key;
+}
+
+void sort_names(std::vector<std::string>& names) {
+    std::vector<std::pair<std::vector<uint32_t>, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names) keyed.emplace_back(sort_key(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (size_t i = 0; i < names.size(); ++i) names[i] = std::move(keyed[i].second);
 }
 
 }  // namespace
@@ -117,7 +133,7 @@ bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
             names.emplace_back(entry->d_name);
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end(), name_before);
+    sort_names(names);
     errno = error;
     return complete;
 }

@@ -23,9 +23,10 @@ struct LanguageLibrary {
 std::wstring LanguageDisplayName(uint16_t wLanguageId, const char* displayLocale = nullptr);
 
 // The names in `folder` that match `pattern` (only "?" and "*" are wildcards;
-// fnmatch, case-insensitive), sorted case-insensitively (then bytewise, so the order is
-// total). Entries of every kind are listed; the readers refuse what is not a file.
-// False when the folder cannot be listed to the end (`names` holds what was seen).
+// fnmatch, case-insensitive), sorted case-insensitively (then bytewise); a byte the
+// locale cannot read sorts as itself after every character, so the order is total. Entries of every
+// kind are listed; the readers refuse what is not a file. False when the folder cannot be listed to
+// the end (`names` holds what was seen).
 bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
                        std::vector<std::string>& names);
 

@@ -115,6 +115,13 @@ TEST(LanguageDiscovery, ListingMatchesThePatternIgnoringCase) {
     EXPECT_EQ(names, (std::vector<std::string>{"A.dll", "B.dll", "b.DLL", "x.dll"}));
     EXPECT_TRUE(ListMatchingFiles(dir.path().string(), "[x].DLL", names));
     EXPECT_EQ(names, std::vector<std::string>{"[x].dll"});
+    // Names that are no UTF-8 still have one place: their bytes after every character.
+    TempDir odd;
+    for (const char* name : {"Z\xff.dll", "c.dll", "Y\xfe.dll", "B.dll", "a.dll"})
+        write_file_bytes(odd.file(name), "x");
+    EXPECT_TRUE(ListMatchingFiles(odd.path().string(), "*.dll", names));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"a.dll", "B.dll", "c.dll", "Y\xfe.dll", "Z\xff.dll"}));
 }
 
 TEST(LanguageDisplayName, NamesLanguagesLikeTheSystem) {
