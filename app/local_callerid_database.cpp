@@ -1,16 +1,12 @@
 #include "app/local_callerid_database.h"
 
-#include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cwctype>
-#include <random>
 
+#include "code/atomic_file.h"
 #include "code/char2wchar.h"
-#include "code/file_io.h"
 
 namespace {
 
@@ -58,61 +54,14 @@ std::string build_xml() {
 
 enum class CreateResult { Created, AlreadyPresent, Failed };
 
-// A fresh, hidden, exclusively created file in `dir`. Its name is short and
-// fixed in shape so that it fits wherever the final name fits.
-int create_temp_file(int dir, std::string& name) {
-    std::random_device seed;
-    std::mt19937 random(seed());
-    for (int attempt = 0; attempt < 32; ++attempt) {
-        char text[32];
-        std::snprintf(text, sizeof text, ".callerid-%08x.tmp", static_cast<unsigned>(random()));
-        const int fd =
-            ::openat(dir, text, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0) {
-            name = text;
-            return fd;
-        }
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
-}
-
-// Puts `temp` in place under `name` without ever replacing an entry there:
-// link() refuses an existing name whatever it is and never follows a symlink
-// there; file systems without hard links get renameat2 with RENAME_NOREPLACE.
-CreateResult publish(int dir, const std::string& temp, const std::string& name) {
-    if (::linkat(dir, temp.c_str(), dir, name.c_str(), 0) == 0) {
-        ::unlinkat(dir, temp.c_str(), 0);
-        return CreateResult::Created;
-    }
-    if (errno == EEXIST) return CreateResult::AlreadyPresent;
-    if (::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0)
-        return CreateResult::Created;
-    return errno == EEXIST ? CreateResult::AlreadyPresent : CreateResult::Failed;
-}
-
 CreateResult create_exclusively(const std::wstring& widePath) {
     std::string path;
     if (widePath.empty() || !wchar_to_mbchar(widePath.c_str(), path)) return CreateResult::Failed;
-    std::string folder, name;
-    split_folder_and_name(path, folder, name);
-    if (name.empty() || name == "." || name == "..") return CreateResult::Failed;
-
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return CreateResult::Failed;
-    std::string temp;
-    CreateResult result = CreateResult::Failed;
-    const int fd = create_temp_file(dir, temp);
-    if (fd >= 0) {
-        const bool written = write_all(fd, LocalDatabaseXml()) && ::fsync(fd) == 0;
-        const bool closed = ::close(fd) == 0;
-        if (written && closed) result = publish(dir, temp, name);
-        if (result != CreateResult::Created) ::unlinkat(dir, temp.c_str(), 0);
-        // The new name must survive a crash as well as the bytes behind it.
-        if (result == CreateResult::Created) ::fsync(dir);
-    }
-    ::close(dir);
-    return result;
+    AtomicFileWriter out;
+    if (out.open(path, AtomicFileWriter::Commit::NeverReplace) && out.append(LocalDatabaseXml()) &&
+        out.commit())
+        return CreateResult::Created;
+    return out.error() == EEXIST ? CreateResult::AlreadyPresent : CreateResult::Failed;
 }
 
 }  // namespace
