@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -12,7 +13,6 @@
 #include <utility>
 
 #include "code/atomic_file.h"
-#include "code/filex.h"
 #include "code/syserrx.h"
 #include "code/text_helpers.h"
 
@@ -64,15 +64,31 @@ void report_read_exception(const char* filename) {
                   filename);
 }
 
+// One record however many lines were dropped: a hostile file must not flood the log.
+void report_outside_lines(const char* filename,
+                          const std::vector<ConfigParser::Problem>& problems) {
+    unsigned count = 0, first = 0;
+    for (const ConfigParser::Problem& problem : problems) {
+        if (problem.kind != ConfigParser::Problem::OutsideSection) continue;
+        if (count++ == 0) first = problem.line;
+    }
+    if (count == 0) return;
+    syserr_report(SYSERR_FILE, __LINE__, 4,
+                  L"%u key line(s) outside any section ignored in ini file [%s], the first at "
+                  L"line %u",
+                  count, filename, first);
+}
+
 }  // namespace
 
 // The state of one `read`: the section being filled, the comments waiting for
-// the line they belong to, and the count of lines in error.
+// the line they belong to, the line number, and the count of lines in error.
 class ConfigParser::LineParser {
 public:
     explicit LineParser(ConfigParser& parser) : m_parser(parser) {}
 
     void line(std::string_view text) {
+        ++m_line;
         text = trim(text, !m_parser.m_keep_trailing_whitespace);
         if (text.empty()) return;
         if (is_comment_start(text.front())) {
@@ -99,9 +115,12 @@ private:
         if (close == std::string_view::npos) return;
         commit();
         m_name.assign(trim(text.substr(1, close - 1), true));
+        m_header_line = m_line;
+        // "[]" names no section a file could keep: its keys are dropped.
         m_in_section = !m_name.empty();
-        // "[]" names no section a file could keep: it and its keys are dropped.
-        if (!m_in_section) ++m_errors;
+        // The first section of a name wins; the earlier one is committed by now.
+        m_duplicate = m_in_section && m_parser.m_sections.count(m_name) != 0;
+        if (m_duplicate) problem(Problem::DuplicateSection, {});
         m_comments = std::move(m_pending);
         m_pending.clear();
     }
@@ -109,11 +128,13 @@ private:
     void key_line(std::string_view text) {
         const size_t separator = text.find_first_of("=:");
         if (separator != std::string_view::npos) {
+            const std::string_view key = trim(text.substr(0, separator), true);
             if (!m_in_section) {
-                ++m_errors;  // a key that belongs to no section
+                // Not an error: the rest of the file is still good.
+                m_parser.m_problems.push_back(
+                    {Problem::OutsideSection, m_line, m_name, std::string(key)});
             } else {
-                insert(trim(text.substr(0, separator), true),
-                       trim(text.substr(separator + 1), !m_parser.m_keep_trailing_whitespace));
+                insert(key, trim(text.substr(separator + 1), !m_parser.m_keep_trailing_whitespace));
             }
         }
         m_pending.clear();
@@ -125,28 +146,34 @@ private:
         if (!m_options.empty() && std::prev(hint)->first >= key) {
             hint = m_options.lower_bound(key);
             if (hint != m_options.end() && hint->first == key) {
-                ++m_errors;  // the first value of a key wins
+                problem(Problem::DuplicateKey, key);  // the first value of a key wins
                 return;
             }
         }
         auto it = m_options.emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key),
                                          std::forward_as_tuple());
         it->second.value.assign(value);
+        it->second.line = m_line;
         if (!m_pending.empty()) it->second.comments = m_pending;
     }
 
+    void problem(Problem::Kind kind, std::string_view key) {
+        m_parser.m_problems.push_back({kind, m_line, m_name, std::string(key)});
+        ++m_errors;
+    }
+
     void commit() {
-        if (m_in_section) {
+        if (m_in_section && !m_duplicate) {
             auto [it, inserted] = m_parser.m_sections.try_emplace(m_name);
             if (inserted) {
                 it->second.options = std::move(m_options);
                 it->second.comments = std::move(m_comments);
+                it->second.line = m_header_line;
                 m_parser.m_section_order.push_back(m_name);
-            } else {
-                ++m_errors;  // the first section of a name wins
             }
         }
         m_in_section = false;
+        m_duplicate = false;
         m_options.clear();
         m_comments.clear();
     }
@@ -154,6 +181,9 @@ private:
     ConfigParser& m_parser;
     std::string m_name;
     bool m_in_section = false;
+    bool m_duplicate = false;
+    unsigned m_line = 0;
+    unsigned m_header_line = 0;
     std::map<std::string, Option, std::less<>> m_options;
     std::vector<std::string> m_comments;
     std::vector<std::string> m_pending;
@@ -176,17 +206,27 @@ bool ConfigParser::read(const char* filename) {
         SYSERR_VERIFY_FAILED(L"filename");
         return false;
     }
-    if (!file_exists(filename)) return false;
-    int fd = -1;
+    m_problems.clear();
+    // Non-blocking so a FIFO cannot hold the open; anything but a plain file is
+    // refused. The settings folder is writable by every user, so a link there may
+    // point anywhere: it is never followed.
+    const int fd = ::open(filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    const int open_error = errno;
+    if (fd < 0 && (open_error == ENOENT || open_error == ENOTDIR)) return false;
     try {
         if (m_filename.empty()) m_filename = filename;
-        // Non-blocking so a FIFO cannot hold the open; anything but a plain file is refused.
-        fd = ::open(filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } catch (...) {
         report_read_exception(filename);
+        if (fd >= 0) close(fd);
         return false;
     }
-    if (fd < 0) return false;
+    if (fd < 0) {
+        if (open_error == ELOOP) {
+            syserr_report(SYSERR_FILE, __LINE__, 4,
+                          L"Refused to read ini file [%s]: it is a symbolic link", filename);
+        }
+        return false;
+    }
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
@@ -238,6 +278,7 @@ bool ConfigParser::read(const char* filename) {
                       filename);
     }
     close(fd);
+    report_outside_lines(filename, m_problems);
     return complete && errors == 0;
 }
 
@@ -339,6 +380,7 @@ bool ConfigParser::set(const std::string& section_name, const std::string& key,
         Option& option = section->second.options[key];
         option.value = value;
         option.comments = std::move(comments);
+        option.line = 0;
         m_modified = true;
         return true;
     } catch (...) {
@@ -394,11 +436,14 @@ bool ConfigParser::get(const std::string& section_name, const std::string& key,
                        unsigned int& value) const {
     std::string text;
     if (!get(section_name, key, text)) return false;
-    const std::string_view digits = trim(text, true);
-    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return false;
+    // Stream extraction's reading, without its wrap-around of a negative number.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p != end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (p != end && *p == '+') ++p;
+    if (p == end || *p < '0' || *p > '9') return false;
     unsigned int number = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-    if (result.ec != std::errc() || result.ptr != digits.data() + digits.size()) return false;
+    if (std::from_chars(p, end, number).ec != std::errc()) return false;
     value = number;
     return true;
 }

@@ -26,26 +26,34 @@
 //     - a section that already exists (also one held from an earlier `read`):
 //       the first one is kept whole, the new one dropped;
 //     - a key that already exists in its section: the first value and its
-//       comments are kept, the new line dropped;
-//     - a key line before the first section header, a header with an empty name
-//       "[]" and every key line under it: dropped (they belong to no section).
-//   Missing file, a folder, a file that cannot be opened: false, nothing changes
-//   but the remembered file name, nothing is logged. A read error in the middle
-//   of the file: what was read so far is kept and the answer is false.
-//   Content already held is not cleared: reading adds to it.
+//       comments are kept, the new line dropped.
+//   Key lines before the first section header, or under a header with an empty
+//   name "[]", belong to no section: they are dropped and logged (one record per
+//   read), but are no error, so one stray line does not cost the rest of the file.
+//   Every duplicate and every dropped key line is listed, with its line number,
+//   in `problems()`.
+//   A missing file (or a path through something that is no folder): false, nothing
+//   changes, nothing is logged. A symbolic link at the name is never followed: it is
+//   refused like a file that cannot be opened, and logged. A folder, a special file
+//   or a file that cannot be opened: false, nothing changes but the remembered file
+//   name. A read error in the middle of the file: what was read so far is kept and
+//   the answer is false. Content already held is not cleared: reading adds to it.
 //
 // Writing (`write`)
 //   Sections in the order they were first added; above each header its comment
 //   lines, or the 79-character line "# ---...---" when it has none; then each key
 //   in ascending byte order, preceded by its comment lines, as "key = value";
 //   then the trailing comments. Every line ends with CR LF; no blank lines.
-//   The file is replaced atomically: the content goes to a new file in the same
-//   folder, is synced, and is renamed over the old name, then the folder is
-//   synced. On any failure the answer is false, the old file is left whole and
-//   the parser stays modified. The new file gets the old file's permission bits
-//   (and owner and group where the process may set them); a file that did not
-//   exist gets what any new file in that folder gets (0666 through the umask, or
-//   the folder's default ACL).
+//   The file is replaced atomically (AtomicFileWriter, Commit::Replace): the
+//   content goes to a new file in the same folder, is synced, and is renamed over
+//   the old name, then the folder is synced. On any failure the answer is false,
+//   the old file is left whole and the parser stays modified. A symbolic link at
+//   the name is replaced by the file, never written through. The new file gets the
+//   old file's permission bits and ACL entries (and owner and group where the
+//   process may set them); a file that did not exist gets what any new file in that
+//   folder gets (0666 through the umask, or the folder's default ACL). When the
+//   folder takes no new file but the old file is writable, the file is rewritten in
+//   place instead.
 //   A file written here reads back to the same content, except that a section
 //   without comments gains the separator line as its comment; writing again then
 //   gives the same bytes.
@@ -71,10 +79,22 @@ public:
     struct Option {
         std::string value;
         std::vector<std::string> comments;  // whole lines written above the key line
+        unsigned line = 0;                  // 1-based line of the key line; 0 when set in memory
     };
     struct Section {
         std::map<std::string, Option, std::less<>> options;  // byte-wise key order
         std::vector<std::string> comments;                   // whole lines written above the header
+        unsigned line = 0;  // 1-based line of the header; 0 when added in memory
+    };
+    // A line of the last `read` that was not taken.
+    struct Problem {
+        // OutsideSection: a key line before any header or under "[]" (dropped, not an
+        // error for read's result).
+        enum Kind { DuplicateSection, DuplicateKey, OutsideSection };
+        Kind kind;
+        unsigned line;        // 1-based line of the header or key line
+        std::string section;  // the section's name ("" outside any section)
+        std::string key;      // the key; "" for DuplicateSection
     };
 
     // Every caller in this system keeps trailing whitespace: values then keep the
@@ -87,8 +107,9 @@ public:
     ConfigParser& operator=(const ConfigParser&) = delete;
 
     // See "Reading" above. A null name is logged and answered with false. The
-    // first name given to `read` is remembered (even when the file was missing)
-    // and is where `write` and the destructor write when given no name.
+    // first name given to `read` that names an entry (even one that could not be
+    // opened, but not a missing file) is remembered and is where `write` and the
+    // destructor write when given no name.
     bool read(const char* filename);
 
     // Writes everything when something changed since construction or the last
@@ -120,9 +141,11 @@ public:
 
     // True and the value copied when the key exists; false and `value` untouched otherwise.
     bool get(const std::string& section_name, const std::string& key, std::string& value) const;
-    // True only when the key exists and its value is an unsigned decimal number
-    // that fits: leading and trailing blanks allowed, no sign, nothing else
-    // ("12abc", "-1", "" and 4294967296 are refused). `value` is untouched on false.
+    // True when the key exists and its value starts, after blanks, with an unsigned
+    // decimal number that fits, read as stream extraction reads it: an optional '+',
+    // the digits, and whatever follows them ignored ("12abc" gives 12, "+5" gives 5).
+    // False, with `value` untouched, when the key is missing, there are no digits,
+    // there is a minus sign, or the number does not fit ("-1", "", 4294967296).
     bool get(const std::string& section_name, const std::string& key, unsigned int& value) const;
     // True when the key exists. `value` becomes true for a value starting with
     // "true" or "on" and false for one starting with "false" or "off" (any case);
@@ -136,6 +159,8 @@ public:
     const std::vector<std::string>& trailing_comments() const { return m_trailing_comments; }
     const std::string& filename() const { return m_filename; }
     bool modified() const { return m_modified; }
+    // The duplicates and dropped lines of the last `read`, in file order.
+    const std::vector<Problem>& problems() const { return m_problems; }
 
 private:
     class LineParser;
@@ -145,6 +170,7 @@ private:
     std::map<std::string, Section, std::less<>> m_sections;
     std::vector<std::string> m_section_order;
     std::vector<std::string> m_trailing_comments;
+    std::vector<Problem> m_problems;
     std::string m_filename;
     bool m_modified = false;
     bool m_keep_trailing_whitespace;

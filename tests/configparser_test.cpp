@@ -51,10 +51,11 @@ TEST_F(ConfigParserTest, ReadKeepsTheFirstOfDuplicatesAndDropsStrayLines) {
         // Duplicates: the first wins, the second section is dropped whole, reading goes on.
         {"[A]\nx=1\n[A]\nx=2\ny=3\n[B]\nz=4\n", false, "---\n[A]\nx = 1\n---\n[B]\nz = 4\n"},
         {"[A]\n# first\nk=1\n# second\nk=2\n", false, "---\n[A]\n# first\nk = 1\n"},
-        // Lines before the first section or under a header that names none.
-        {"k=0\n[A]\nk=1\n", false, "---\n[A]\nk = 1\n"},
-        {"[A]\na=1\n[ ]\nk=2\n[B]\nb=3\n", false, "---\n[A]\na = 1\n---\n[B]\nb = 3\n"},
-        {"[]\n", false, ""},
+        // Lines before the first section or under a header that names none are
+        // dropped, and cost nothing else.
+        {"k=0\n[A]\nk=1\n", true, "---\n[A]\nk = 1\n"},
+        {"[A]\na=1\n[ ]\nk=2\n[B]\nb=3\n", true, "---\n[A]\na = 1\n---\n[B]\nb = 3\n"},
+        {"[]\n", true, ""},
         {"", true, ""},
         {"; about A\n\n[A]\nk=1\n", true, "; about A\n[A]\nk = 1\n"},
         // Line syntax: the first ':' or '=' separates, the value keeps its trailing
@@ -86,6 +87,40 @@ TEST_F(ConfigParserTest, ReadKeepsTheFirstOfDuplicatesAndDropsStrayLines) {
     ConfigParser trimmed(false);
     EXPECT_TRUE(read(trimmed, "[S]\nk = v \t\n"));
     EXPECT_EQ(written(trimmed), crlf("---\n[S]\nk = v\n"));
+}
+
+// Where each thing was read, and the lines that were not taken, in file order.
+TEST_F(ConfigParserTest, ReadLocatesSectionsKeysAndProblems) {
+    LogCapture log;
+    ConfigParser p(true);
+    EXPECT_FALSE(read(p,
+                      "stray = 1\n\n[A]\n; c\nx = 1\n[]\ny = 2\n[A]\nx = 3\nx = 4\n[B]\n"
+                      "k = 1\nk = 2\nlast = 5\n"));
+    using P = ConfigParser::Problem;
+    std::string problems;
+    for (const P& q : p.problems())
+        problems += std::to_string(q.kind) + "@" + std::to_string(q.line) + "[" + q.section + "]" +
+                    q.key + " ";
+    EXPECT_EQ(problems, std::to_string(P::OutsideSection) + "@1[]stray " +
+                            std::to_string(P::OutsideSection) + "@7[]y " +
+                            std::to_string(P::DuplicateSection) + "@8[A] " +
+                            std::to_string(P::DuplicateKey) + "@10[A]x " +
+                            std::to_string(P::DuplicateKey) + "@13[B]k ");
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"2 key line(s) outside any section ignored "
+                                                       "in ini file [" +
+                                                       m_path + "], the first at line 1"});
+    const auto& a = p.sections().at("A");
+    const auto& b = p.sections().at("B");
+    EXPECT_EQ(std::make_tuple(a.line, a.options.at("x").line, b.line, b.options.at("k").line,
+                              b.options.at("last").line),
+              std::make_tuple(3u, 5u, 11u, 12u, 14u));
+    EXPECT_TRUE(p.set("B", "k", "9", false));
+    EXPECT_TRUE(p.set("C", "n", "0", true));
+    EXPECT_EQ(std::make_tuple(b.options.at("k").line, p.sections().at("C").line),
+              std::make_tuple(0u, 0u))
+        << "set in memory";
+    EXPECT_TRUE(read(p, "[D]\n"));
+    EXPECT_TRUE(p.problems().empty()) << "each read lists its own";
 }
 
 TEST_F(ConfigParserTest, SuccessiveReadsAddToWhatIsHeld) {
@@ -160,14 +195,15 @@ TEST_F(ConfigParserTest, TypedReads) {
     ConfigParser p(true);
     EXPECT_TRUE(read(p,
                      "[N]\nplain=1033\npadded=  7  \nmax=4294967295\nover=4294967296\n"
-                     "suffix=12abc\nnegative=-1\nplus=+5\nempty=\n"
+                     "suffix=12abc\nnegative=-1\nplus=+5\nempty=\nsign=+\n"
                      "[B]\na=On\nb=OFF\nc=2\nd=0\ne=abc\nf=trueish\ng=offline\nh=yes\ni=-1\n"
                      "j=17\nk=\nl=TRUE\nm=false\n"));
     EXPECT_TRUE(p.set("B", "lead", " 1", false));
     // 99 for a text that is no number: the number is left untouched.
+    // Read as stream extraction reads: blanks, an optional '+', digits, then anything.
     const std::pair<std::string, unsigned> numbers[] = {
-        {"plain", 1033u}, {"padded", 7u}, {"max", 4294967295u}, {"over", 99},   {"suffix", 99},
-        {"negative", 99}, {"plus", 99},   {"empty", 99},        {"missing", 99}};
+        {"plain", 1033u}, {"padded", 7u}, {"max", 4294967295u}, {"over", 99}, {"suffix", 12},
+        {"negative", 99}, {"plus", 5},    {"empty", 99},        {"sign", 99}, {"missing", 99}};
     for (const auto& [key, expected] : numbers) {
         unsigned n = 99;
         EXPECT_EQ(p.get("N", key, n), expected != 99) << key;
@@ -193,15 +229,15 @@ TEST_F(ConfigParserTest, TypedReads) {
 }
 
 // A write happens when asked with changes or forced, and when a parser that read a
-// file and changed it ends; it keeps the old file's mode and goes through a link.
+// file and changed it ends; it keeps the old file's mode. A link at the name is
+// neither read through nor written through: the write replaces the link itself.
 TEST_F(ConfigParserTest, WhenAndHowAFileIsWritten) {
     const std::string real = m_dir.file("real.ini"), fresh = m_dir.file("fresh.ini");
     write_file_bytes(real, "[A]\nk = v\n");
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-    std::filesystem::create_symlink(real, m_path);
     {
         ConfigParser p(true);
-        ASSERT_TRUE(p.read(m_path.c_str()));
+        ASSERT_TRUE(p.read(real.c_str()));
         EXPECT_FALSE(p.write(nullptr, false)) << "nothing changed";
         EXPECT_EQ(read_file_bytes(real), "[A]\nk = v\n");
         EXPECT_TRUE(p.write("", true)) << "forced, to the remembered name";
@@ -212,13 +248,28 @@ TEST_F(ConfigParserTest, WhenAndHowAFileIsWritten) {
         EXPECT_TRUE(p.set("A", "k", "2", false));
     }
     EXPECT_EQ(read_file_bytes(real), crlf("---\n[A]\nk = 2\n")) << "saved as the parser ended";
-    EXPECT_TRUE(std::filesystem::is_symlink(m_path));
     struct stat old_info {
     }, new_info{};
     ASSERT_EQ(stat(real.c_str(), &old_info), 0);
     ASSERT_EQ(stat(fresh.c_str(), &new_info), 0);
     EXPECT_EQ(old_info.st_mode & 07777, 0640u);
     EXPECT_EQ(new_info.st_mode & 07777, 0644u) << "what any new file gets";
+
+    {
+        std::filesystem::create_symlink(real, m_path);
+        LogCapture refused;
+        ConfigParser p(true);
+        EXPECT_FALSE(p.read(m_path.c_str()));
+        EXPECT_EQ(refused.messages(),
+                  std::vector<std::string>{"Refused to read ini file [" + m_path +
+                                           "]: it is a symbolic link"});
+        EXPECT_TRUE(p.sections().empty());
+        EXPECT_TRUE(p.set("L", "k", "v", true));
+        EXPECT_TRUE(p.write(m_path.c_str(), false));
+        EXPECT_FALSE(std::filesystem::is_symlink(m_path));
+        EXPECT_EQ(read_file_bytes(m_path), crlf("---\n[L]\nk = v\n"));
+        EXPECT_EQ(read_file_bytes(real), crlf("---\n[A]\nk = 2\n")) << "the target is untouched";
+    }
 
     LogCapture log;
     {
@@ -237,7 +288,7 @@ TEST_F(ConfigParserTest, WhenAndHowAFileIsWritten) {
     {
         ConfigParser p(true);
         ASSERT_TRUE(p.read(m_path.c_str()));
-        EXPECT_TRUE(p.set("A", "k", "3", false));
+        EXPECT_TRUE(p.set("L", "k", "3", false));
         std::filesystem::remove(m_path);
         std::filesystem::create_directory(m_path);
     }

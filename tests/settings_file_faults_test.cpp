@@ -2,10 +2,12 @@
 // file whole. Tests run as root in CI, where permission bits stop nothing, so a
 // child process drops its privileges to meet a read-only folder or limits its file
 // size, and a full file system is a small tmpfs in a private mount namespace.
+#include <acl/libacl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -109,6 +111,74 @@ TEST_F(FaultTest, ReadOnlyFolderAndUnreadableFileKeepTheOldFile) {
     expect_old_file_alone();
 }
 
+// An admin closed the folder but left the file writable: the save goes into the file
+// itself rather than being lost. A file with a second name is not written there.
+TEST_F(FaultTest, ReadOnlyFolderWithAWritableFileIsWrittenInPlace) {
+    ASSERT_EQ(chmod(m_path.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(m_folder.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(m_dir.path().c_str(), 0755), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(m_path.c_str(), &before), 0);
+    const auto save_as_nobody = [&] {
+        return in_child([&] {
+            return drop_privileges() && SaveConsoleSettings(m_path.c_str(), ConsoleSettings());
+        });
+    };
+    EXPECT_EQ(save_as_nobody(), 0);
+    struct stat after {};
+    ASSERT_EQ(stat(m_path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the same file, rewritten";
+    ConsoleSettings loaded;
+    EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), loaded));
+
+    const std::string other = m_dir.file("other");
+    write_file_bytes(m_path, OLD_FILE);
+    ASSERT_EQ(link(m_path.c_str(), other.c_str()), 0);
+    EXPECT_EQ(save_as_nobody(), 1);
+    chmod(m_folder.c_str(), 0755);
+    EXPECT_EQ(read_file_bytes(other), OLD_FILE);
+}
+
+// A link planted at the name is not read through, and a save replaces the link
+// itself; its target keeps its bytes, owner and mode.
+TEST_F(FaultTest, PlantedLinkIsReplacedNeverFollowed) {
+    const std::string victim = m_dir.file("victim");
+    write_file_bytes(victim, "victim");
+    ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+    std::filesystem::remove(m_path);
+    std::filesystem::create_symlink(victim, m_path);
+    LogCapture log;
+    ConsoleSettings settings;
+    EXPECT_FALSE(LoadConsoleSettings(m_path.c_str(), settings));
+    EXPECT_EQ(log.messages().size(), 1u) << "the refused link is logged";
+    EXPECT_TRUE(SaveConsoleSettings(m_path.c_str(), settings));
+    EXPECT_FALSE(std::filesystem::is_symlink(m_path));
+    EXPECT_EQ(read_file_bytes(victim), "victim");
+    EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), settings));
+}
+
+// The new file takes the old one's ACL entries, not only its mode bits.
+TEST_F(FaultTest, SaveKeepsTheOldFilesAcl) {
+    const char* text = "u::rw-,u:nobody:r--,g::---,m::r--,o::---";
+    acl_t acl = acl_from_text(text);
+    ASSERT_NE(acl, nullptr);
+    const int set = acl_set_file(m_path.c_str(), ACL_TYPE_ACCESS, acl);
+    acl_free(acl);
+    if (set != 0) GTEST_SKIP() << "no ACLs on this file system";
+    struct stat before {};
+    ASSERT_EQ(stat(m_path.c_str(), &before), 0);
+    EXPECT_TRUE(save_big(1));
+    struct stat after {};
+    ASSERT_EQ(stat(m_path.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "a new file";
+    acl = acl_get_file(m_path.c_str(), ACL_TYPE_ACCESS);
+    ASSERT_NE(acl, nullptr);
+    char* now = acl_to_any_text(acl, nullptr, ',', TEXT_ABBREVIATE);
+    EXPECT_STREQ(now, text);
+    acl_free(now);
+    acl_free(acl);
+}
+
 TEST_F(FaultTest, FullFileSystemOrFileSizeLimitKeepsTheOldFile) {
     const int code = in_child([&] {
         signal(SIGXFSZ, SIG_IGN);
@@ -170,6 +240,22 @@ TEST_F(FaultTest, LeftoverOfALiveProcessIsKept) {
     write_file_bytes(m_folder + "/.TalvexSettings.INI.999999999.0000abcd.tmp", "x");
     EXPECT_TRUE(save_big(1));
     EXPECT_EQ(folder_entries(m_folder), (std::vector<std::string>{mine, "TalvexSettings.INI"}));
+}
+
+// A file directly in "/" sweeps its own leftovers and nobody else's files.
+TEST_F(FaultTest, LeftoversOfAFileInTheRootFolder) {
+    const std::string name = "talvex-root-" + std::to_string(getpid()) + ".ini";
+    const std::string own = "/." + name + ".999999999.0000abcd.tmp";
+    const std::string foreign = "/" + name + ".999999999.0000abcd.tmp";
+    write_file_bytes(own, "x");
+    if (read_file_bytes(own) != "x") GTEST_SKIP() << "\"/\" is not writable here";
+    write_file_bytes(foreign, "x");
+    ConfigParser p(true);
+    fill(p, 1, 'r');
+    EXPECT_TRUE(p.write(("/" + name).c_str(), false));
+    EXPECT_FALSE(std::filesystem::exists(own));
+    EXPECT_TRUE(std::filesystem::exists(foreign));
+    for (const std::string& path : {own, foreign, "/" + name}) std::filesystem::remove(path);
 }
 
 TEST_F(FaultTest, MissingFolderAndFolderAsFileGiveFalseAndDefaults) {
