@@ -1,5 +1,12 @@
 #include "code/console_setting_parser.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "code/configparser.h"
@@ -67,19 +74,86 @@ const char* database_type_word(CallerIdDatabaseType type) {
     return nullptr;
 }
 
-bool load_values(const ConfigParser& parser, ConsoleSettings& settings) {
+// Keeps the first reason given; a null reason collects nothing.
+class Reason {
+public:
+    explicit Reason(std::string* text) : m_text(text) {}
+    void note(const std::string& text) {
+        if (m_text && m_text->empty()) *m_text = text;
+    }
+    void missing(const std::string& section, const char* key) {
+        note("The key \"" + std::string(key) + "\" is missing from [" + section + "].");
+    }
+    // "Line 7: " for a key read from the file.
+    static std::string at(const ConfigParser& parser, const std::string& section, const char* key) {
+        const auto s = parser.sections().find(section);
+        if (s == parser.sections().end()) return {};
+        const auto o = s->second.options.find(key);
+        if (o == s->second.options.end() || o->second.line == 0) return {};
+        return "Line " + std::to_string(o->second.line) + ": ";
+    }
+
+private:
+    std::string* m_text;
+};
+
+std::string problem_reason(const ConfigParser::Problem& p) {
+    const std::string line = "Line " + std::to_string(p.line) + ": ";
+    switch (p.kind) {
+        case ConfigParser::Problem::DuplicateSection:
+            return line + "the section [" + p.section + "] appears twice.";
+        case ConfigParser::Problem::DuplicateKey:
+            return line + "the key \"" + p.key + "\" appears twice in [" + p.section + "].";
+        case ConfigParser::Problem::OutsideSection:
+            break;
+    }
+    return line + "the key \"" + p.key + "\" stands outside any section and was ignored.";
+}
+
+// Why `read` took nothing when it listed no duplicate: what is at the path.
+std::string entry_reason(const char* path, bool& exists) {
+    exists = false;
+    if (!path) return "No file name was given.";
+    struct stat info;
+    if (lstat(path, &info) != 0) return "The file does not exist.";
+    exists = true;
+    if (S_ISLNK(info.st_mode)) return "The file is a symbolic link.";
+    if (S_ISDIR(info.st_mode)) return "The path names a folder, not a file.";
+    if (!S_ISREG(info.st_mode)) return "The path names a special file, not a regular file.";
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+    if (fd < 0) {
+        char buffer[256];
+        return std::string("The file cannot be opened: ") +
+               strerror_r(errno, buffer, sizeof buffer) + ".";
+    }
+    close(fd);
+    return "The file could not be read to its end.";
+}
+
+bool load_values(const ConfigParser& parser, ConsoleSettings& settings, Reason& reason) {
     unsigned int version = 0;
     bool result = parser.get(FILE_INFO, "version", version) && version == FILE_VERSION;
+    if (!parser.has_option(FILE_INFO, "version")) {
+        reason.missing(FILE_INFO, "version");
+    } else if (!result) {
+        reason.note(Reason::at(parser, FILE_INFO, "version") +
+                    "the key \"version\" in [FileInfo] does not hold 1.");
+    }
 
     for (const TextKey& entry : TEXT_KEYS) {
         std::string value;
         if (parser.get(CALLER_ID, entry.key, value)) {
             (settings.*entry.set)(value);
         } else {
+            reason.missing(CALLER_ID, entry.key);
             result = false;
         }
     }
 
+    const auto invalid_word = [&](const char* key, const std::string& word) {
+        reason.note(Reason::at(parser, CALLER_ID, key) + "\"" + word +
+                    "\" is not a valid value of \"" + key + "\" in [CallerID].");
+    };
     std::string word;
     if (parser.get(CALLER_ID, "Authentication", word)) {
         if (word == "Windows") {
@@ -92,9 +166,11 @@ bool load_values(const ConfigParser& parser, ConsoleSettings& settings) {
                 L"An invalid value for Authentication has been read from the Talvex settings "
                 L"file: %s",
                 word.c_str());
+            invalid_word("Authentication", word);
             result = false;
         }
     } else {
+        reason.missing(CALLER_ID, "Authentication");
         result = false;
     }
 
@@ -110,9 +186,11 @@ bool load_values(const ConfigParser& parser, ConsoleSettings& settings) {
                           L"An invalid value for CallerIDDatabaseType has been read from the "
                           L"Talvex settings file: %s",
                           word.c_str());
+            invalid_word("CallerIDDatabaseType", word);
             result = false;
         }
     } else {
+        reason.missing(CALLER_ID, "CallerIDDatabaseType");
         result = false;
     }
 
@@ -121,6 +199,7 @@ bool load_values(const ConfigParser& parser, ConsoleSettings& settings) {
         if (parser.get_bool(CONSOLE_OPTIONS, entry.key, on)) {
             (settings.*(on ? entry.enable : entry.disable))();
         } else {
+            reason.missing(CONSOLE_OPTIONS, entry.key);
             result = false;
         }
     }
@@ -129,59 +208,104 @@ bool load_values(const ConfigParser& parser, ConsoleSettings& settings) {
     if (parser.get(CONSOLE_OPTIONS, "Language Locale", locale)) {
         settings.SetLanguageLocale(locale);
     } else {
+        if (parser.has_option(CONSOLE_OPTIONS, "Language Locale")) {
+            reason.note(Reason::at(parser, CONSOLE_OPTIONS, "Language Locale") +
+                        "the key \"Language Locale\" in [ConsoleOptions] holds no number.");
+        } else {
+            reason.missing(CONSOLE_OPTIONS, "Language Locale");
+        }
         result = false;
     }
     return result;
+}
+
+// Logs a value the file cannot hold; the save then writes nothing.
+bool refused(const char* key) {
+    syserr_report(SYSERR_FILE, __LINE__, 4,
+                  L"The setting %s cannot be stored in the Talvex settings file", key);
+    return false;
 }
 
 }  // namespace
 
 bool LoadConsoleSettings(const char* path, ConsoleSettings& settings) {
+    return LoadConsoleSettings(path, settings, nullptr);
+}
+
+bool LoadConsoleSettings(const char* path, ConsoleSettings& settings, SettingsLoadReport* report) {
     settings.SetDefaults();
     bool result = false;
+    std::string reason_text;
+    Reason reason(report ? &reason_text : nullptr);
+    bool exists = false;
     {
         ConfigParser parser(true);
+        const bool read = parser.read(path);
+        if (report) {
+            const auto& problems = parser.problems();
+            // A failed read names the duplicate that made it fail.
+            const auto first = std::find_if(problems.begin(), problems.end(), [&](const auto& p) {
+                return read || p.kind != ConfigParser::Problem::OutsideSection;
+            });
+            if (first != problems.end()) {
+                exists = true;
+                reason.note(problem_reason(*first));
+            } else if (!read) {
+                reason.note(entry_reason(path, exists));
+            } else {
+                exists = true;
+            }
+        }
         // A file read with errors is not used at all: which of two values was
         // meant cannot be told.
-        if (parser.read(path)) result = load_values(parser, settings);
+        if (read) result = load_values(parser, settings, reason);
     }
     settings.m_changed = false;
+    if (report) {
+        report->fileExists = exists;
+        report->reason = std::move(reason_text);
+    }
     return result;
 }
 
 bool SaveConsoleSettings(const char* path, const ConsoleSettings& settings) {
     ConfigParser parser(true);
-    bool result = parser.set(FILE_INFO, "version", FILE_VERSION, true);
+    // The old file stays whole unless every value can be stored: a file written
+    // without one of them would lose that setting for good.
+    if (!parser.set(FILE_INFO, "version", FILE_VERSION, true)) return refused("version");
 
     for (const TextKey& entry : TEXT_KEYS) {
-        result &= parser.set(CALLER_ID, entry.key, (settings.*entry.get)(), true);
+        if (!parser.set(CALLER_ID, entry.key, (settings.*entry.get)(), true))
+            return refused(entry.key);
     }
 
-    if (const char* word = authentication_word(settings.GetAuthentication())) {
-        result &= parser.set(CALLER_ID, "Authentication", word, true);
-    } else {
+    const char* word = authentication_word(settings.GetAuthentication());
+    if (!word) {
         LogValue(SYSERR_FILE, __LINE__, 4, settings.GetAuthentication(),
                  L"Unexpected value for the setting Authentication");
-        result = false;
+        return false;
     }
-    if (const char* word = database_type_word(settings.GetCallerIdDatabaseType())) {
-        result &= parser.set(CALLER_ID, "CallerIDDatabaseType", word, true);
-    } else {
+    if (!parser.set(CALLER_ID, "Authentication", word, true)) return refused("Authentication");
+    word = database_type_word(settings.GetCallerIdDatabaseType());
+    if (!word) {
         LogValue(SYSERR_FILE, __LINE__, 4, settings.GetCallerIdDatabaseType(),
                  L"Unexpected value for the setting CallerIDDatabaseType");
-        result = false;
+        return false;
     }
+    if (!parser.set(CALLER_ID, "CallerIDDatabaseType", word, true))
+        return refused("CallerIDDatabaseType");
 
     const SwitchKey& console_log = SWITCH_KEYS[0];
-    result &=
-        parser.set_bool(CONSOLE_OPTIONS, console_log.key, (settings.*console_log.get)(), true);
-    result &= parser.set(CONSOLE_OPTIONS, "Language Locale",
-                         static_cast<unsigned long>(settings.GetLanguageLocale()), true);
+    if (!parser.set_bool(CONSOLE_OPTIONS, console_log.key, (settings.*console_log.get)(), true))
+        return refused(console_log.key);
+    if (!parser.set(CONSOLE_OPTIONS, "Language Locale",
+                    static_cast<unsigned long>(settings.GetLanguageLocale()), true))
+        return refused("Language Locale");
     for (const SwitchKey& entry : SWITCH_KEYS) {
         if (&entry == &console_log) continue;
-        result &= parser.set_bool(CONSOLE_OPTIONS, entry.key, (settings.*entry.get)(), true);
+        if (!parser.set_bool(CONSOLE_OPTIONS, entry.key, (settings.*entry.get)(), true))
+            return refused(entry.key);
     }
 
-    const bool written = path && parser.write(path, false);
-    return written && result;
+    return path && parser.write(path, false);
 }

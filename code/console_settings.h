@@ -62,7 +62,8 @@ public:
     void DisableUpdateDateTimeBios() { Store(m_updateDateTimeBios, false); }
 
 private:
-    friend bool LoadConsoleSettings(const char* path, ConsoleSettings& settings);
+    friend bool LoadConsoleSettings(const char* path, ConsoleSettings& settings,
+                                    struct SettingsLoadReport* report);
 
     // The change rule: once set, the flag stays set until SetDefaults or the end
     // of a load clears it, even if a later call puts the earlier value back.

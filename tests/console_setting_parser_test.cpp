@@ -124,20 +124,19 @@ TEST_F(SettingsFileTest, LoadTakesValidValuesAndReportsInvalidWords) {
         // A wrong version, a missing key or a number that is no number: the load
         // fails, the value keeps its default.
         {with("version = 2"), false},
-        {with("version = 1x"), false},
+        {with("version = x1"), false},
         {with("UserID = someone").substr(DEFAULT_FILE.find(SEP, 1)), false,  // no [FileInfo]
          [](auto& s) { s.SetUserId("someone"); }},
-        // A file with duplicates or lines outside any section is not used at all.
+        // A file with duplicates is not used at all.
         {with("UserID = first\r\nUserID = second"), false},
-        {"Password = stray\r\n" + with("Password = inside"), false},
         {"garbage", false},
-        {std::string("\x01\xff=\x80\0\n[\xfe]\n\0=\0", 13), false},
+        {std::string("[\xfe]\n\x01\xff=\x80\0\n\0=\0", 13), false},
         {"", false},
     };
     for (const char* key :
          {"ADM Server", "Authentication", "CsleLog", "Language Locale", "Password"})
         cases.push_back({with(key), false});
-    for (const char* bad : {"12abc", "", "-1", "4294967296", "0x409"})
+    for (const char* bad : {"x12", "", "-1", "4294967296"})
         cases.push_back({with(std::string("Language Locale = ") + bad), false});
 
     for (const Case& c : cases) {
@@ -159,25 +158,55 @@ TEST_F(SettingsFileTest, LoadTakesValidValuesAndReportsInvalidWords) {
     }
 }
 
-TEST_F(SettingsFileTest, ValuesOutsideTheirEnumerationAreLeftOutAndReported) {
-    ConsoleSettings s;
-    s.SetCallerIdDatabaseType(static_cast<CallerIdDatabaseType>(3));
-    s.SetAuthentication(static_cast<AuthenticationMethod>(-2));
-    LogCapture log;
-    EXPECT_FALSE(SaveConsoleSettings(m_path.c_str(), s));
-    EXPECT_EQ(log.messages(),
-              (std::vector<std::string>{"Unexpected value for the setting Authentication Value=-2",
-                                        "Unexpected value for the setting CallerIDDatabaseType "
-                                        "Value=3"}));
-    EXPECT_EQ(read_file_bytes(m_path), with("CallerIDDatabaseType", with("Authentication")))
-        << "the rest is written";
+// A value the file cannot hold stops the save before anything is written.
+TEST_F(SettingsFileTest, ValuesTheFileCannotHoldLeaveTheOldFileWhole) {
+    const std::string old_file = with("UserID = old");
+    ConsoleSettings out_of_range, two_lines;
+    out_of_range.SetCallerIdDatabaseType(static_cast<CallerIdDatabaseType>(3));
+    two_lines.SetUserId("two\nlines");
+    const std::pair<const ConsoleSettings*, std::string> cases[] = {
+        {&out_of_range, "Unexpected value for the setting CallerIDDatabaseType Value=3"},
+        {&two_lines, "The setting UserID cannot be stored in the Talvex settings file"}};
+    for (const auto& [record, report] : cases) {
+        write_file_bytes(m_path, old_file);
+        LogCapture log;
+        EXPECT_FALSE(SaveConsoleSettings(m_path.c_str(), *record));
+        EXPECT_EQ(log.messages(), std::vector<std::string>{report});
+        EXPECT_EQ(read_file_bytes(m_path), old_file);
+    }
+}
 
-    ConsoleSettings t;
-    t.SetAdmServer("two\nlines");
-    EXPECT_FALSE(SaveConsoleSettings(m_path.c_str(), t)) << "a text the file cannot hold";
-    ConsoleSettings back;
-    EXPECT_FALSE(LoadConsoleSettings(m_path.c_str(), back)) << "the key is missing";
-    EXPECT_EQ(back.GetAdmServer(), "");
+// The first reason a load did not use the whole file, for people.
+TEST_F(SettingsFileTest, LoadReportNamesTheFirstProblem) {
+    const std::string missing = "<missing>", link = "<link>";
+    const std::tuple<std::string, bool, bool, std::string> cases[] = {
+        {DEFAULT_FILE, true, true, ""},
+        {missing, false, false, "The file does not exist."},
+        {link, false, true, "The file is a symbolic link."},
+        {"Password = stray\r\n" + with("Password = inside"), true, true,
+         "Line 1: the key \"Password\" stands outside any section and was ignored."},
+        {with("UserID = first\r\nUserID = second"), false, true,
+         "Line 13: the key \"UserID\" appears twice in [CallerID]."},
+        {DEFAULT_FILE + "[FileInfo]\r\n", false, true,
+         "Line 20: the section [FileInfo] appears twice."},
+        {with("version"), false, true, "The key \"version\" is missing from [FileInfo]."},
+        {with("Authentication = dbms"), false, true,
+         "Line 7: \"dbms\" is not a valid value of \"Authentication\" in [CallerID]."},
+    };
+    for (const auto& [file, ok, exists, reason] : cases) {
+        SCOPED_TRACE(file);
+        std::filesystem::remove(m_path);
+        if (file == link) {
+            std::filesystem::create_symlink(m_dir.file("elsewhere"), m_path);
+        } else if (file != missing) {
+            write_file_bytes(m_path, file);
+        }
+        ConsoleSettings s;
+        SettingsLoadReport report{true, "stale"};
+        EXPECT_EQ(LoadConsoleSettings(m_path.c_str(), s, &report), ok);
+        EXPECT_EQ(report.fileExists, exists);
+        EXPECT_EQ(report.reason, reason);
+    }
 }
 
 }  // namespace
