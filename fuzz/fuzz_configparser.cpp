@@ -86,10 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ConfigParser first(keep_trailing_whitespace);
     first.read(input.c_str());
+    // Problems come in file order, each on a line of the file.
+    unsigned last_line = 1;
+    for (const ConfigParser::Problem& problem : first.problems()) {
+        if (problem.line < last_line || problem.line > size) abort();
+        last_line = problem.line;
+    }
     if (!first.write(first_out.c_str(), true)) abort();
 
     ConfigParser second(keep_trailing_whitespace);
-    if (!second.read(first_out.c_str())) abort();
+    if (!second.read(first_out.c_str()) || !second.problems().empty()) abort();
     if (!same_after_round_trip(first, second)) abort();
     if (!second.write(second_out.c_str(), true)) abort();
     if (read_bytes(first_out) != read_bytes(second_out)) abort();
