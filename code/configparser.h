@@ -33,11 +33,12 @@
 //   Every duplicate and every dropped key line is listed, with its line number,
 //   in `problems()`.
 //   A missing file (or a path through something that is no folder): false, nothing
-//   changes (`problems()` is empty), nothing is logged. A symbolic link at the name is never
-//   followed: it is refused like a file that cannot be opened, and logged. A folder, a special file
-//   or a file that cannot be opened: false, nothing changes but the remembered file
-//   name. A read error in the middle of the file: what was read so far is kept and
-//   the answer is false. Content already held is not cleared: reading adds to it.
+//   changes (`problems()` is empty), nothing is logged. A symbolic link at the name
+//   is never followed: it is refused like a file that cannot be opened, and logged.
+//   A folder, a special file or a file that cannot be opened: false, nothing
+//   changes but the remembered file name. A read error in the middle of the file:
+//   what was read so far is kept and the answer is false. Content already held is
+//   not cleared: reading adds to it.
 //
 // Writing (`write`)
 //   Sections in the order they were first added; above each header its comment
