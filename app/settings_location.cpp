@@ -64,6 +64,9 @@ FileSnapshot TakeFileSnapshot(const char* path) {
 }
 
 bool BackUpSettingsFile(const char* path) {
+    // Only a regular file can be someone's edit; a link planted there is replaced, unread.
+    struct stat st {};
+    if (::lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return true;
     std::string bytes;
     if (const int error = read_whole_file(path, bytes); error != 0) {
         SYSERR_CHECK_FAILED_ERRNO(static_cast<uint32_t>(error), L"read(settings file)");

@@ -18,7 +18,8 @@ std::wstring SettingsFolder(bool create);
 std::wstring SettingsFilePath(bool create);
 
 // Copies the file at `path` to `path`.bak (replacing an older copy atomically). A
-// symbolic link is not followed. False, with the failure reported, when it could not.
+// symbolic link or anything else that is not a regular file is not followed and
+// needs no copy (true). False, with the failure reported, when the copy failed.
 bool BackUpSettingsFile(const char* path);
 
 // What a file looked like at one moment, to tell whether someone changed it since.

@@ -1,7 +1,5 @@
 #include "app/ui/applet_start.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QIcon>
 
@@ -86,17 +84,20 @@ void CplApplet::LoadTitle() { m_title = LoadCachedString(IDS_TITLE); }
 
 void CplApplet::LoadSettings() {
     m_loaded = TakeFileSnapshot(m_iniPath);
-    if (LoadConsoleSettings(m_iniPath, m_settings)) return;
+    SettingsLoadReport report;
+    if (LoadConsoleSettings(m_iniPath, m_settings, &report)) return;
     SYSERR_MESSAGE(
         L"Was unable to load Talvex settings from the INI file. Default settings will be used.");
-    struct stat st {};
-    if (m_iniPath[0] != '\0' && ::lstat(m_iniPath, &st) == 0) {
+    // A first run has no file: nothing to tell. A file that is there but was not used
+    // whole may be a hand edit; the user should know, and a save keeps it.
+    if (report.fileExists) {
         m_keepBackup = true;
-        m_notice =
-            QObject::tr(
-                "The settings file could not be loaded whole; where it gave no usable value, the "
-                "default is shown. Saving keeps the old file as %1.bak.")
-                .arg(QString::fromStdWString(std::wstring(kSettingsFileName)));
+        m_notice = QObject::tr(
+                       "The settings file could not be loaded whole, so defaults are "
+                       "shown where it gave no usable value. %1 Saving keeps the old "
+                       "file as %2.bak.")
+                       .arg(QString::fromStdString(report.reason),
+                            QString::fromStdWString(std::wstring(kSettingsFileName)));
     }
 }
 

@@ -155,7 +155,7 @@ private slots:
             << true << QByteArray() << QStringList{"not a member of Talvex_Supervisors"};
         QTest::newRow("file not usable")
             << false << QByteArray("[FileInfo]\nversion = 1\nversion = 2\n")
-            << QStringList{"could not be loaded", "TalvexSettings.INI.bak"};
+            << QStringList{"could not be loaded", "Line 3", "TalvexSettings.INI.bak"};
     }
 
     void theNoticeSaysWhatTheUserShouldKnow() {
