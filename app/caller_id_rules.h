@@ -25,14 +25,16 @@ uint32_t NormalisedPort(const std::wstring& text);
 // allowed); nothing when it is no number. The range is checked separately.
 std::optional<uint32_t> ParsePortText(const std::wstring& text);
 bool PortInRange(uint32_t port);
+// What the user is told when the port is no number or outside the range.
+inline constexpr const wchar_t* kPortRangeMessage = L"Enter an integer between 1 and 65535.";
 
 // 'calls' gives 'calls.xml', 'calls.XML' gives 'calls.XML.xml', 'calls.' gives
 // 'calls..xml'; a name ending in ".xml" is returned as it is.
 std::wstring WithXmlExtension(const std::wstring& name);
 
 enum FileNameCheck { FileNameOk, FileNameEmpty, FileNameTooLong, FileNameBadCharacters };
-// Empty, longer than 260 UTF-16 units, or holding U+0001..U+001F or one of < > : " | ? *,
-// tested in that order.
+// Empty, longer than 260 UTF-16 units, or holding U+0000..U+001F or one of < > : " | ? *,
+// tested in that order. Separators are the caller's check (ValidateCallerIdFields).
 FileNameCheck CheckLocalFileName(const std::wstring& name);
 
 // What the user typed on the page for the caller-ID database, untrimmed.
