@@ -126,6 +126,21 @@ std::string CallerIdDbConnection::ConnectionString() const {
     return m_database ? m_database->ConnectionString() : std::string();
 }
 
+std::string CallerIdDbConnection::ClientVersion() const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_client ? m_client->VersionText() : std::string();
+}
+
+std::string CallerIdDbConnection::ServerVersion() const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (!m_database || !m_database->Connected()) return {};
+    try {
+        return m_database->ServerVersion();
+    } catch (const fbclient::Exception&) {
+        return {};
+    }
+}
+
 void CallerIdDbConnection::Connect() {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (m_available == 0) throw std::runtime_error("Firebird client libraries not avaialble");
@@ -135,7 +150,12 @@ void CallerIdDbConnection::Connect() {
 
 bool CallerIdDbConnection::ReadRecords(const std::wstring& sql, std::vector<CallerIdRecord>& rows) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    if (m_available == 0 || !m_database || !m_database->Connected()) return false;
+    m_readErrorText.clear();
+    m_readErrorCode = 0;
+    if (m_available == 0 || !m_database || !m_database->Connected()) {
+        m_readErrorText = "not connected";
+        return false;
+    }
     try {
         auto transaction = fbclient::TransactionFactory(m_database, fbclient::AccessMode::Read,
                                                         fbclient::Isolation::ReadCommitted,
@@ -168,7 +188,12 @@ bool CallerIdDbConnection::ReadRecords(const std::wstring& sql, std::vector<Call
         // The statement goes before the transaction: it holds a share of it.
         statement.reset();
         transaction.reset();
-    } catch (const fbclient::Exception&) {
+    } catch (const fbclient::SQLException& e) {
+        m_readErrorText = e.StatusText();
+        m_readErrorCode = e.EngineCode();
+        return false;
+    } catch (const fbclient::Exception& e) {
+        m_readErrorText = e.what();
         return false;
     }
     return true;

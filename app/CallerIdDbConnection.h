@@ -63,6 +63,14 @@ public:
     // The Firebird connection string this object attaches to (host/port:alias).
     std::string ConnectionString() const;
 
+    // For a person looking into a failure: the client library's build text (empty when
+    // none was loaded), the server's (empty unless connected), and Firebird's text and
+    // error code for the last ReadRecords that answered false (empty and 0 otherwise).
+    std::string ClientVersion() const;
+    std::string ServerVersion() const;
+    const std::string& LastReadErrorText() const { return m_readErrorText; }
+    long LastReadErrorCode() const { return m_readErrorCode; }
+
 private:
     std::shared_ptr<fbclient::Database> MakeDatabase() const;
 
@@ -73,6 +81,8 @@ private:
     std::string m_serverName;
     std::shared_ptr<fbclient::Client> m_client;
     std::shared_ptr<fbclient::Database> m_database;
+    std::string m_readErrorText;
+    long m_readErrorCode = 0;
     mutable std::recursive_mutex m_lock;
 };
 

@@ -38,3 +38,7 @@ bool RunConnectionTest(const std::wstring& clientLibraryFolder,
                        const DbmsConnectionSettings& settings,
                        const std::function<void(const std::wstring&)>& addLine,
                        ConnectionTestDetails* details);
+
+// The details as lines a person reads ("Client library: ...", one line per step with
+// its time, and for a failed step Firebird's error code and text), each ending in "\n".
+std::wstring DescribeConnectionTestDetails(const ConnectionTestDetails& details);

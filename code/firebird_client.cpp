@@ -24,6 +24,7 @@ struct Library {
     Firebird::IUtil* util = nullptr;
     Firebird::IProvider* dispatcher = nullptr;  // kept for the life of the process
     unsigned version = 0;
+    std::string versionText;
 };
 
 namespace {
@@ -85,6 +86,16 @@ std::shared_ptr<const Library> LoadClientLibrary(const std::string& folder) {
                 library->dispatcher = library->master->getDispatcher();
         }
     }
+    using GetClientVersion = void (*)(char*);
+    if (auto getText =
+            reinterpret_cast<GetClientVersion>(dlsym(library->handle, "isc_get_client_version"))) {
+        char text[256] = {};  // the client writes at most a short line
+        getText(text);
+        library->versionText = text;
+    }
+    if (library->versionText.empty())
+        library->versionText =
+            std::to_string(library->version >> 8) + "." + std::to_string(library->version & 0xFF);
     // Never unloaded: fbclient's threads and exit handlers would run in unmapped code.
     loaded.emplace(path, library);
     return library;
@@ -218,6 +229,8 @@ Client::Client(const std::string& folder)
 
 unsigned Client::Version() const { return m_library->version; }
 
+std::string Client::VersionText() const { return m_library->versionText; }
+
 std::shared_ptr<Database> Client::DatabaseFactory(
     const std::string& server, const std::string& database, const std::string& user,
     const std::string& password, const std::string& role, const std::string& charset,
@@ -282,6 +295,33 @@ void Database::Connect() {
     } catch (const FbException& e) {
         ThrowSql(library, "Database::Connect", e);
     }
+}
+
+std::string Database::ServerVersion() const {
+    if (m_attachment == nullptr) return {};
+    const unsigned char items[] = {isc_info_firebird_version, isc_info_end};
+    unsigned char answer[1024] = {};
+    ScopedStatus status(*m_library);
+    try {
+        m_attachment->getInfo(status.get(), sizeof items, items, sizeof answer, answer);
+    } catch (const FbException& e) {
+        ThrowSql(*m_library, "Database::ServerVersion", e);
+    }
+    // Clusters of tag, 2-byte little-endian length, value. The version's value is a
+    // count and that many length-prefixed texts; the first is the server's own.
+    const unsigned char* at = answer;
+    const unsigned char* const end = answer + sizeof answer;
+    while (at + 3 <= end && *at != isc_info_end && *at != isc_info_truncated) {
+        const unsigned char tag = at[0];
+        const size_t length = static_cast<size_t>(at[1]) | static_cast<size_t>(at[2]) << 8;
+        const unsigned char* value = at + 3;
+        if (length > static_cast<size_t>(end - value)) break;
+        if (tag == isc_info_firebird_version && length >= 2 && value[0] >= 1 &&
+            value[1] <= length - 2)
+            return std::string(reinterpret_cast<const char*>(value + 2), value[1]);
+        at = value + length;
+    }
+    return {};
 }
 
 void Database::Disconnect() {

@@ -103,6 +103,9 @@ public:
     unsigned Version() const;
     // True when the client offers the object interface this layer is written for.
     bool CheckVersion() const { return Version() >= MINIMUM_CLIENT_VERSION; }
+    // The client's own build text (e.g. "LI-V3.0.11.33703 Firebird 3.0"), else the
+    // version as "major.minor".
+    std::string VersionText() const;
     const std::string& Folder() const { return m_folder; }
 
     // A database handle, not attached yet. `server` is a host name or address,
@@ -141,6 +144,9 @@ public:
     void Disconnect();
 
     const std::string& ConnectionString() const { return m_connectionString; }
+    // The server's build text (e.g. "LI-V3.0.11.33703 Firebird 3.0"); empty when not
+    // attached. Throws SQLException when the server does not answer.
+    std::string ServerVersion() const;
 
     static constexpr int TCP_CONNECT_TIMEOUT_SECONDS = 15;
     static constexpr int HANDSHAKE_TIMEOUT_SECONDS = 15;

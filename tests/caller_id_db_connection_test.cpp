@@ -2,11 +2,7 @@
 // scripts/firebird-test-server starts (through scripts/with-test-services).
 #include "app/CallerIdDbConnection.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +14,7 @@
 #include <string>
 
 #include "code/firebird_client.h"
+#include "tests/support/tcp_listener.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -86,37 +83,6 @@ Rows Describe(const std::vector<CallerIdRecord>& records) {
 }
 
 std::vector<CallerIdRecord> Marker() { return {CallerIdRecord{99, L"untouched", L"", L"", 0}}; }
-
-// A listener on 127.0.0.1 that never accepts. A mute one lets the kernel complete the TCP
-// handshake, then nothing answers. A silent one has no backlog, and one connection takes
-// it, so the kernel drops every further SYN as a host that does not answer would.
-class Listener {
-public:
-    explicit Listener(bool silent = false) {
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t size = sizeof address;
-        auto* raw = reinterpret_cast<sockaddr*>(&address);
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bind(m_fd, raw, size) != 0 || listen(m_fd, silent ? 0 : 8) != 0 ||
-            getsockname(m_fd, raw, &size) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        m_port = std::to_string(ntohs(address.sin_port));
-        if (!silent) return;
-        m_filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const timeval bound{2, 0};  // without SYN cookies, even this one goes unanswered
-        setsockopt(m_filler, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-        (void)connect(m_filler, raw, size);
-    }
-    ~Listener() {
-        close(m_fd);
-        if (m_filler >= 0) close(m_filler);
-    }
-    const std::string& port() const { return m_port; }
-
-private:
-    int m_fd = -1, m_filler = -1;
-    std::string m_port;
-};
 
 TEST(CallerIdClientLibrary, FoundByExactNameBesideTheExecutableThenWhereTheLoaderFindsIt) {
     TempDir dir;
@@ -264,7 +230,7 @@ TEST(CallerIdServer, EachAccountConnectsOrIsRefusedAtOnce) {
 
 TEST(CallerIdNetwork, AServerOutOfReachIsAFailureWithinItsBound) {
     using fbclient::Database;
-    const std::string closed = Listener().port();
+    const std::string closed = ClosedPort();
     const Listener mute, silent(true);
     const struct {
         const char* what;
