@@ -89,14 +89,18 @@ private slots:
     // The sheet going away mid-run: the worker, waiting to add a line, is let go and
     // joined; nothing it does afterwards reaches the destroyed dialog.
     void aDialogDestroyedMidRunReleasesItsWorker() {
-        for (int run = 0; run < 20; ++run) {
+        for (bool lineShown : {false, true}) {
             auto owner = std::make_unique<QWidget>();
             auto* dialog = new TestDbmsConnection(
                 owner.get(), L"127.0.0.1", QString::fromStdString(ClosedPort()).toStdWString(),
                 false, L"", L"");
             dialog->show();
             dialog->StartTestButton()->click();
-            if (run % 2) QCoreApplication::processEvents();
+            if (lineShown) {
+                while (dialog->ResultList()->count() == 0) QCoreApplication::processEvents();
+                // Long enough for the worker to be waiting to add its next line.
+                QThread::msleep(50);
+            }
             owner.reset();
         }
     }
