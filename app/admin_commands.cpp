@@ -56,6 +56,10 @@ bool is_machine_file(const std::string& path, const std::string& machine) {
     namespace fs = std::filesystem;
     std::error_code error;
     if (fs::equivalent(path, machine, error)) return true;
+    // Also when the caller cannot look into the folder: the spelling alone decides then.
+    const fs::path plainA = fs::absolute(path, error).lexically_normal();
+    const fs::path plainB = fs::absolute(machine, error).lexically_normal();
+    if (!error && plainA == plainB) return true;
     const fs::path a = fs::weakly_canonical(path, error);
     if (error) return false;
     const fs::path b = fs::weakly_canonical(machine, error);
