@@ -25,8 +25,6 @@
 
 namespace {
 
-// The page's own range message for the port.
-const char PORT_RANGE_MESSAGE[] = "Please enter an integer between 1 and 65535.";
 const char MASKED_PASSWORD[] = "********";
 
 void report(const std::string& text) { std::fprintf(stderr, "talvex-config: %s\n", text.c_str()); }
@@ -230,7 +228,7 @@ std::string checked_value(const SettingKey& key, const std::string& value, std::
             return {};
         case SettingKind::Port: {
             const std::optional<uint32_t> port = ParsePortText(wide);
-            if (!port || !PortInRange(*port)) return PORT_RANGE_MESSAGE;
+            if (!port || !PortInRange(*port)) return WideToUtf8(kPortRangeMessage);
             stored = std::to_string(*port);
             return {};
         }
@@ -441,10 +439,6 @@ int run_check(const Command& command) {
     return problems.empty() ? ExitDone : ExitRefused;
 }
 
-std::string milliseconds(std::chrono::milliseconds elapsed) {
-    return std::to_string(elapsed.count()) + " ms";
-}
-
 int run_test_connection(const Command& command) {
     const std::string path = reading_path(command);
     if (path.empty()) return ExitRefused;
@@ -483,23 +477,8 @@ int run_test_connection(const Command& command) {
             std::fflush(stdout);
         },
         command.verbose ? &details : nullptr);
-    if (command.verbose) {
-        print_line("");
-        print_line("Client library: " + (details.clientLibraryPath.empty()
-                                             ? std::string("(none found)")
-                                             : WideToUtf8(details.clientLibraryPath)));
-        if (!details.clientLibraryVersion.empty())
-            print_line("Client library version: " + WideToUtf8(details.clientLibraryVersion));
-        if (!details.serverVersion.empty())
-            print_line("Server version: " + WideToUtf8(details.serverVersion));
-        for (const ConnectionTestDetails::Step& step : details.steps) {
-            print_line("Step " + WideToUtf8(step.name) + ": " +
-                       (step.passed ? "passed" : "failed") + " in " + milliseconds(step.elapsed));
-            if (!step.passed && (step.errorCode != 0 || !step.error.empty()))
-                print_line("  Error " + std::to_string(step.errorCode) + ": " +
-                           WideToUtf8(step.error));
-        }
-    }
+    if (command.verbose)
+        std::printf("\n%s", WideToUtf8(DescribeConnectionTestDetails(details)).c_str());
     return passed ? ExitDone : ExitRefused;
 }
 

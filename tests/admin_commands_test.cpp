@@ -122,7 +122,7 @@ const char DEFAULT_LINES[] =
     "ConsoleOptions.SavePageHistToFile = True\n"
     "ConsoleOptions.Update Date And Time Bios = True\n";
 
-const std::string PORT_RANGE = "Please enter an integer between 1 and 65535.";
+const std::string PORT_RANGE = "Enter an integer between 1 and 65535.";
 const std::string FILL_ALL = "Please enter data in all fields.";
 const std::string BAD_CHARACTERS =
     "The local database filename contains characters not accepted by the operating system.";
