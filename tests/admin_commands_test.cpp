@@ -54,6 +54,9 @@ protected:
         if (child == 0) {
             if (isolated && unshare(CLONE_NEWNET) != 0 && geteuid() == 0) _exit(CHILD_SKIPPED);
             setenv("PROGRAMDATA", m_data.path().c_str(), 1);
+            // No display of any kind: a QApplication would abort here.
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                unsetenv(name);
             const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
             const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
             if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(CHILD_SKIPPED);
