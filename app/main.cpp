@@ -1,6 +1,9 @@
-// talvex-config: options that answer at once, otherwise the settings sheet.
+// talvex-config: options that answer at once, commands that work without a display,
+// otherwise the settings sheet.
+#include <clocale>
 #include <cstdio>
 
+#include "app/admin_commands.h"
 #include "app/command_line.h"
 #include "app/ui/applet_start.h"
 
@@ -19,6 +22,11 @@ int main(int argc, char** argv) {
             return 2;
         case CommandKind::RunSheet:
             break;
+        default:
+            // Paths and texts convert by the user's locale, as under the sheet (where Qt
+            // sets it); no QApplication, so no display is needed.
+            std::setlocale(LC_ALL, "");
+            return RunAdminCommand(command);
     }
     CConsoleCplApp application(argc, argv);
     application.InitInstance();

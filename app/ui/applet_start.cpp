@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/instance_name.h"
 #include "app/settings_location.h"
 #include "app/string_table.h"
 #include "app/ui/CallerIDPropertyPage.h"
@@ -15,10 +16,6 @@
 #include "code/user_credentials.h"
 
 namespace {
-
-const wchar_t INSTANCE_NAME[] =
-    L"Global\\Orvane Talvex CtrlPanel Application bb74f5d4-a492-49a6-af39-f9b7fb74e344";
-const wchar_t SUPERVISORS_GROUP[] = L"Talvex_Supervisors";
 
 CConsoleCplApp* running_application = nullptr;
 
@@ -45,7 +42,7 @@ CConsoleCplApp* CConsoleCplApp::Running() { return running_application; }
 bool CConsoleCplApp::ReadOnly() { return running_application && running_application->m_readOnly; }
 
 bool CConsoleCplApp::InitInstance() {
-    m_readOnly = !IsMemberOfGroup(SUPERVISORS_GROUP, nullptr);
+    m_readOnly = !IsMemberOfGroup(kSupervisorsGroup, nullptr);
     return true;
 }
 
@@ -55,7 +52,7 @@ int CConsoleCplApp::Run() {
 }
 
 CplApplet::CplApplet() {
-    if (!SingleApplicationInstance::RegisterApplicationInstance(INSTANCE_NAME, false))
+    if (!SingleApplicationInstance::RegisterApplicationInstance(kInstanceName, false))
         SYSERR_ASSERT_FAILED(
             L"SingleApplicationInstance::RegisterApplicationInstance(L\"Global\\\\Orvane Talvex "
             L"CtrlPanel Application bb74f5d4-a492-49a6-af39-f9b7fb74e344\", false)");

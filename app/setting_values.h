@@ -1,0 +1,75 @@
+#pragma once
+// The settings as a person names and writes them outside the sheet: "Section.Key" names,
+// the words and numbers of each value, and the UTF-8 text the settings file holds.
+// Shared by the commands without a display and the check of a settings file.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "code/console_settings.h"
+
+enum class SettingKind {
+    Text,            // ADM Server
+    Port,            // DbmsTcpPort
+    LocalFileName,   // Local_FileName
+    UserName,        // UserID
+    Password,        // Password
+    Authentication,  // Windows, DBMS
+    DatabaseType,    // None, Local, Server
+    Switch,          // True, False
+    Language,        // a language identifier (LANGID)
+};
+
+struct SettingKey {
+    std::string_view section;
+    std::string_view key;
+    SettingKind kind;
+};
+
+// Every setting, in the order of the settings file (sections as written, keys by byte).
+inline constexpr SettingKey kSettingKeys[] = {
+    {"CallerID", "ADM Server", SettingKind::Text},
+    {"CallerID", "Authentication", SettingKind::Authentication},
+    {"CallerID", "CallerIDDatabaseType", SettingKind::DatabaseType},
+    {"CallerID", "DbmsTcpPort", SettingKind::Port},
+    {"CallerID", "Local_FileName", SettingKind::LocalFileName},
+    {"CallerID", "Password", SettingKind::Password},
+    {"CallerID", "UserID", SettingKind::UserName},
+    {"ConsoleOptions", "CsleLog", SettingKind::Switch},
+    {"ConsoleOptions", "Language Locale", SettingKind::Language},
+    {"ConsoleOptions", "SaveActLogToFile", SettingKind::Switch},
+    {"ConsoleOptions", "SavePageHistToFile", SettingKind::Switch},
+    {"ConsoleOptions", "Update Date And Time Bios", SettingKind::Switch},
+};
+
+// "DbmsTcpPort" or "CallerID.DbmsTcpPort", exactly as the file spells them; null otherwise.
+const SettingKey* FindSettingKey(std::string_view name);
+// "CallerID.DbmsTcpPort".
+std::string FullName(const SettingKey& key);
+
+// The value as the sheet shows it: a stored port that is no number or out of range as
+// the sheet's 52444, the words of the file for the enumerations and switches.
+std::string DisplayValue(const ConsoleSettings& settings, const SettingKey& key);
+// Stores `value` (already checked) the way the page would.
+void StoreValue(ConsoleSettings& settings, const SettingKey& key, const std::string& value);
+
+// The words of the file, any case; also on/off, yes/no and 1/0 for switches.
+std::optional<bool> ParseSwitchWord(std::string_view word);
+std::optional<AuthenticationMethod> ParseAuthenticationWord(std::string_view word);
+std::optional<CallerIdDatabaseType> ParseDatabaseTypeWord(std::string_view word);
+const char* AuthenticationWord(AuthenticationMethod method);
+const char* DatabaseTypeWord(CallerIdDatabaseType type);
+
+// A Windows language identifier the system can name a language for (1033 is English,
+// United States); 0, values above 0xFFFF and neutral or unknown languages are not.
+bool IsLanguageIdentifier(uint32_t id);
+// A decimal number (no sign, no blanks) that fits 32 bits.
+std::optional<uint32_t> ParseDecimal(std::string_view text);
+
+// Strict UTF-8 to wide text: false for bytes that are not UTF-8.
+bool Utf8ToWide(std::string_view bytes, std::wstring& text);
+// Lenient: a byte that is not part of valid UTF-8 keeps its value as a code point.
+std::wstring WidenLenient(std::string_view bytes);
+std::string WideToUtf8(std::wstring_view text);

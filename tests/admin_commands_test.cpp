@@ -1,0 +1,358 @@
+// talvex-config's commands without a display, run as the real executable against a
+// private PROGRAMDATA: what they print, their exit codes and what they leave on disk.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "code/console_setting_parser.h"
+#include "code/user_credentials.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+class AdminCommands : public testing::Test {
+protected:
+    std::string folder() const {
+        return (m_data.path() / "Orvane/talvex/config/dispatch_console").string();
+    }
+    std::string settings() const { return folder() + "/TalvexSettings.INI"; }
+
+    // The settings as the sheet saves them.
+    void save(const ConsoleSettings& record, const std::string& path) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        ASSERT_TRUE(SaveConsoleSettings(path.c_str(), record));
+    }
+    void save_defaults() {
+        ConsoleSettings record;
+        save(record, settings());
+    }
+
+    // Runs `program` with `args` in a network namespace of its own where it can have
+    // one (so a sheet open elsewhere on this machine does not answer for it).
+    Result run_program(const std::string& program, const std::vector<std::string>& args,
+                       bool asNobody = false, bool isolated = true) {
+        const std::string out = m_io.file("out"), err = m_io.file("err");
+        const pid_t child = fork();
+        if (child == 0) {
+            if (isolated && unshare(CLONE_NEWNET) != 0 && geteuid() == 0) _exit(CHILD_SKIPPED);
+            setenv("PROGRAMDATA", m_data.path().c_str(), 1);
+            // No display of any kind: a QApplication would abort here.
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                unsetenv(name);
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(CHILD_SKIPPED);
+            if (asNobody && !become_nobody()) _exit(CHILD_SKIPPED);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        Result result;
+        if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+            result.code = WEXITSTATUS(status);
+        result.out = read_file_bytes(out);
+        result.err = read_file_bytes(err);
+        return result;
+    }
+    Result run(const std::vector<std::string>& args, bool asNobody = false, bool isolated = true) {
+        return run_program(TALVEX_CONFIG, args, asNobody, isolated);
+    }
+
+    TempDir m_data{"talvex-cli-data"};
+    TempDir m_io{"talvex-cli-io"};
+};
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string before;  // "" no file, "sheet" the defaults as the sheet saves them, else bytes
+    int code;
+    std::string out;  // exact stdout; "{}" stands for the settings file's path
+    std::string err;  // what stderr contains
+};
+
+const char KINDS_OF_PROBLEMS[] =
+    "orphan = 1\n"
+    "[FileInfo]\n"
+    "version = 2\n"
+    "[CallerID]\n"
+    "ADM Server = adm01\n"
+    "Authentication = dbms\n"
+    "CallerIDDatabaseType = Server\n"
+    "DbmsTcpPort = 70000\n"
+    "Local_FileName = calls.xml\n"
+    "Password = pw\n"
+    "Password = pw2\n"
+    "[ConsoleOptions]\n"
+    "CsleLog = yes\n"
+    "Language Locale = 1033\n"
+    "SaveActLogToFile = True\n"
+    "SavePageHistToFile = True\n"
+    "[CallerID]\n";
+
+const char DEFAULT_LINES[] =
+    "CallerID.ADM Server = \n"
+    "CallerID.Authentication = DBMS\n"
+    "CallerID.CallerIDDatabaseType = None\n"
+    "CallerID.DbmsTcpPort = 52444\n"
+    "CallerID.Local_FileName = callerIdLocal.xml\n"
+    "CallerID.Password = ********\n"
+    "CallerID.UserID = AdmDefaultDbUser\n"
+    "ConsoleOptions.CsleLog = True\n"
+    "ConsoleOptions.Language Locale = 1033\n"
+    "ConsoleOptions.SaveActLogToFile = True\n"
+    "ConsoleOptions.SavePageHistToFile = True\n"
+    "ConsoleOptions.Update Date And Time Bios = True\n";
+
+const std::string PORT_RANGE = "Enter an integer between 1 and 65535.";
+const std::string FILL_ALL = "Please enter data in all fields.";
+const std::string BAD_CHARACTERS =
+    "The local database filename contains characters not accepted by the operating system.";
+
+TEST_F(AdminCommands, EachCommandAnswersAsTheSheetWould) {
+    const Case cases[] = {
+        {"show of a missing file: the defaults", {"show"}, "", 0, DEFAULT_LINES, ""},
+        {"a stored port that is no number shows as the sheet's",
+         {"get", "CallerID.DbmsTcpPort"},
+         "[CallerID]\nDbmsTcpPort = abc\n",
+         0,
+         "52444\n",
+         "could not be loaded whole"},
+        {"the password is masked", {"get", "Password"}, "sheet", 0, "********\n", ""},
+        {"unless asked for", {"get", "--show-password", "Password"}, "sheet", 0, "&Tgn@qlv\n", ""},
+        {"a port out of range", {"set", "DbmsTcpPort=70000"}, "sheet", 1, "", PORT_RANGE},
+        {"a port that is no number", {"set", "DbmsTcpPort=12x"}, "sheet", 1, "", PORT_RANGE},
+        {"a local name with a folder",
+         {"set", "Local_FileName=sub/calls"},
+         "sheet",
+         1,
+         "",
+         BAD_CHARACTERS},
+        {"the server kind without a server",
+         {"set", "CallerIDDatabaseType=Server"},
+         "sheet",
+         1,
+         "",
+         FILL_ALL},
+        {"an unknown word", {"set", "Authentication=Kerberos"}, "sheet", 1, "", "Kerberos"},
+        {"no language", {"set", "Language Locale=1024"}, "sheet", 1, "", "no language"},
+        {"a password the file cannot keep", {"set", "Password= lead"}, "sheet", 1, "", "blanks"},
+        {"one refused value refuses all",
+         {"set", "CsleLog=False", "DbmsTcpPort=0"},
+         "sheet",
+         1,
+         "",
+         PORT_RANGE},
+        {"an unknown key", {"set", "Port=1"}, "sheet", 2, "", "unknown key 'Port'"},
+        {"no KEY=VALUE", {"set", "DbmsTcpPort"}, "sheet", 2, "", "not KEY=VALUE"},
+        {"a key twice", {"set", "CsleLog=1", "CsleLog=0"}, "sheet", 2, "", "given twice"},
+        {"an option of another command", {"show", "--verbose"}, "sheet", 2, "", "--verbose"},
+        {"an unknown command", {"shwo"}, "sheet", 2, "", "unknown command 'shwo'"},
+        {"a file the sheet wrote checks clean", {"check"}, "sheet", 0, "", ""},
+        {"one problem of each kind",
+         {"check"},
+         KINDS_OF_PROBLEMS,
+         1,
+         "{}:1: line outside any section\n"
+         "{}:3: version is '2', expected 1\n"
+         "{}:6: invalid word 'dbms' for CallerID.Authentication (Windows or DBMS)\n"
+         "{}:8: port 70000 is out of range 1-65535\n"
+         "{}:11: duplicate key CallerID.Password\n"
+         "{}:13: invalid word 'yes' for ConsoleOptions.CsleLog (True or False)\n"
+         "{}:17: duplicate section [CallerID] (first at line 4)\n"
+         "{}: missing key CallerID.UserID\n"
+         "{}: missing key ConsoleOptions.Update Date And Time Bios\n",
+         ""},
+        {"check of a missing file", {"check"}, "", 1, "", "No such file"},
+        {"the test needs a server", {"test-connection"}, "sheet", 1, "", FILL_ALL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(m_data.path() / "Orvane");
+        if (c.before == "sheet") {
+            save_defaults();
+        } else if (!c.before.empty()) {
+            std::filesystem::create_directories(folder());
+            write_file_bytes(settings(), c.before);
+        }
+        const std::string before = read_file_bytes(settings());
+        const Result result = run(c.args);
+        std::string out = c.out;
+        for (size_t at = out.find("{}"); at != std::string::npos; at = out.find("{}", at))
+            out.replace(at, 2, settings());
+        EXPECT_EQ(result.code, c.code) << result.err;
+        EXPECT_EQ(result.out, out);
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+        if (c.code != 0) {
+            EXPECT_EQ(read_file_bytes(settings()), before) << "nothing changed";
+        }
+    }
+}
+
+TEST_F(AdminCommands, SetThenShowRoundTripsEveryFieldInTheSheetsLayout) {
+    const Result set =
+        run({"set", "ADM Server=adm-07", "Authentication=Windows", "CallerIDDatabaseType=Local",
+             "DbmsTcpPort=3050", "Local_FileName=calls", "Password=s3cr&t", "UserID=dispatch",
+             "CsleLog=False", "Language Locale=1031", "SaveActLogToFile=off",
+             "SavePageHistToFile=no", "Update Date And Time Bios=false"});
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_EQ(set.out.substr(0, 8), "changed\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder() + "/calls.xml"))
+        << "the local kind creates its file as the page does";
+
+    const Result show = run({"show", "--show-password"});
+    EXPECT_EQ(show.code, 0);
+    EXPECT_EQ(show.out,
+              "CallerID.ADM Server = adm-07\n"
+              "CallerID.Authentication = Windows\n"
+              "CallerID.CallerIDDatabaseType = Local\n"
+              "CallerID.DbmsTcpPort = 3050\n"
+              "CallerID.Local_FileName = calls.xml\n"
+              "CallerID.Password = s3cr&t\n"
+              "CallerID.UserID = dispatch\n"
+              "ConsoleOptions.CsleLog = False\n"
+              "ConsoleOptions.Language Locale = 1031\n"
+              "ConsoleOptions.SaveActLogToFile = False\n"
+              "ConsoleOptions.SavePageHistToFile = False\n"
+              "ConsoleOptions.Update Date And Time Bios = False\n");
+    const Result json = run({"show", "--json"});
+    EXPECT_NE(json.out.find("\"DbmsTcpPort\": 3050,"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"Password\": \"********\""), std::string::npos) << json.out;
+
+    // The same record saved as the sheet saves it gives the same bytes.
+    ConsoleSettings record;
+    ASSERT_TRUE(LoadConsoleSettings(settings().c_str(), record));
+    const std::string again = m_io.file("again.INI");
+    save(record, again);
+    EXPECT_EQ(read_file_bytes(settings()), read_file_bytes(again));
+    EXPECT_EQ(run({"check"}).code, 0);
+}
+
+TEST_F(AdminCommands, ASetThatChangesNothingLeavesTheFileUntouched) {
+    ASSERT_EQ(run({"set", "DbmsTcpPort=3050", "CsleLog=False"}).code, 0);
+    const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, settings().c_str(), past, 0), 0);
+    const std::string bytes = read_file_bytes(settings());
+
+    const Result again = run({"set", "CallerID.DbmsTcpPort=3050", "CsleLog=false"});
+    EXPECT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(again.out, "unchanged\n");
+    struct stat st {};
+    ASSERT_EQ(stat(settings().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(read_file_bytes(settings()), bytes);
+}
+
+TEST_F(AdminCommands, ChangingTheMachinesSettingsNeedsRootOrASupervisor) {
+    save_defaults();
+    const std::string before = read_file_bytes(settings());
+    const bool dropped = geteuid() == 0;
+    if (!dropped && IsMemberOfGroup(L"Talvex_Supervisors", nullptr))
+        GTEST_SKIP() << "this user is a supervisor and cannot drop to one who is not";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"set", "CsleLog=False"},
+                                                 {"init"},
+                                                 {"--file", settings(), "set", "CsleLog=False"}}) {
+        const Result result = run(args, dropped);
+        ASSERT_NE(result.code, CHILD_SKIPPED) << "could not become nobody";
+        EXPECT_EQ(result.code, 4) << args.back() << ": " << result.err;
+        EXPECT_NE(result.err.find("Talvex_Supervisors"), std::string::npos);
+    }
+    EXPECT_EQ(read_file_bytes(settings()), before);
+    // Another file is the caller's own business: building a workstation image.
+    const std::string image = m_io.file("image.INI");
+    if (dropped) chmod(m_io.path().c_str(), 0777);
+    EXPECT_EQ(run({"--file", image, "set", "CsleLog=False"}, dropped).code, 0);
+    EXPECT_EQ(run({"--file", m_io.file("no/such/folder.INI"), "set", "CsleLog=False"}).code, 5);
+}
+
+TEST_F(AdminCommands, InitMakesTheFolderAsTheSheetDoes) {
+    const Result result = run({"init"});
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out, folder() + "\n");
+    EXPECT_TRUE(std::filesystem::is_directory(folder()));
+    EXPECT_EQ(run({"init"}).code, 0) << "an existing folder is fine";
+}
+
+// The connection test with the stored settings against the real server.
+TEST_F(AdminCommands, TestConnectionAgainstTheServer) {
+    if (!Env("TALVEX_TEST_FB_UNAVAILABLE").empty() || Env("TALVEX_TEST_FB_PORT").empty())
+        GTEST_SKIP() << "no Firebird test server: run through scripts/with-test-services";
+    ConsoleSettings record;
+    record.SetCallerIdDatabaseType(CallerIdDbServer);
+    record.SetAdmServer("127.0.0.1");
+    record.SetDbmsTcpPort(Env("TALVEX_TEST_FB_PORT"));
+    record.SetUserId(Env("TALVEX_TEST_FB_USER"));
+    record.SetPassword(Env("TALVEX_TEST_FB_PASSWORD"));
+    save(record, settings());
+    // The server listens on this namespace's loopback.
+    const Result passed = run({"test-connection"}, false, false);
+    EXPECT_EQ(passed.code, 0) << passed.out << passed.err;
+    EXPECT_EQ(std::count(passed.out.begin(), passed.out.end(), '\n'), 10) << passed.out;
+    EXPECT_NE(passed.out.find("All tests completed successfully."), std::string::npos);
+
+    record.SetPassword("wrong");
+    save(record, settings());
+    const Result refused = run({"test-connection", "--verbose"}, false, false);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.out.find("Error: Test failed."), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("335544472"), std::string::npos) << refused.out;
+}
+
+// docs/fleet's playbook as an administrator runs it: changed, then ok, values in the file.
+TEST_F(AdminCommands, TheFleetPlaybookReportsChangedOnlyWhenTheFileChanged) {
+    if (system("command -v ansible-playbook >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ansible-playbook is not installed (scripts/install-deps)";
+    setenv("ANSIBLE_HOME", m_io.file("ansible").c_str(), 1);
+    setenv("ANSIBLE_LOCAL_TEMP", m_io.file("ansible-tmp").c_str(), 1);
+    setenv("ANSIBLE_NOCOLOR", "1", 1);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    const std::vector<std::string> args = {"-i",
+                                           "localhost,",
+                                           "-c",
+                                           "local",
+                                           TALVEX_SOURCE_DIR "/docs/fleet/talvex-settings.yml",
+                                           "-e",
+                                           "talvex_config=" TALVEX_CONFIG,
+                                           "-e",
+                                           "talvex_programdata=" + m_data.path().string()};
+    const Result first = run_program("ansible-playbook", args);
+    EXPECT_EQ(first.code, 0) << first.out << first.err;
+    EXPECT_NE(first.out.find("changed=1"), std::string::npos) << first.out;
+    const Result second = run_program("ansible-playbook", args);
+    EXPECT_EQ(second.code, 0) << second.out << second.err;
+    EXPECT_NE(second.out.find("changed=0"), std::string::npos) << second.out;
+    EXPECT_NE(second.out.find("ok=1"), std::string::npos) << second.out;
+    EXPECT_EQ(run({"get", "ADM Server"}).out, "adm01\n");
+    EXPECT_EQ(run({"get", "DbmsTcpPort"}).out, "3050\n");
+
+    const Result refused = run_program(
+        "ansible-playbook",
+        {"-i", "localhost,", "-c", "local", TALVEX_SOURCE_DIR "/docs/fleet/talvex-settings.yml",
+         "-e", "talvex_config=" TALVEX_CONFIG, "-e", "talvex_programdata=" + m_data.path().string(),
+         "-e", "{\"talvex_settings\": [\"DbmsTcpPort=0\"]}"});
+    EXPECT_NE(refused.code, 0) << "a refused value fails the host";
+    EXPECT_NE(refused.out.find("failed=1"), std::string::npos) << refused.out;
+}
+
+}  // namespace
