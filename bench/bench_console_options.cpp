@@ -95,8 +95,8 @@ const Folders& folders() {
         std::string huge = french;
         huge.resize(kMaxImageBytes, '\0');
         write_bytes(x.huge / "TalvexBIG.DLL", huge);
-        // The same size with the looping tree: nothing short of the whole file can
-        // tell the reader that the tree is broken rather than cut.
+        // The same size with the looping tree: the walk must give up on it without
+        // reading the zeros behind it.
         std::string hugeBroken = with_looping_resource_tree(french);
         hugeBroken.resize(kMaxImageBytes, '\0');
         write_bytes(x.hugeBroken / "TalvexBRK.DLL", hugeBroken);

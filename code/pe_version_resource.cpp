@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "code/char2wchar.h"
 
@@ -34,33 +35,90 @@ constexpr uint16_t kVersionResourceName = 1;   // VS_VERSION_INFO
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr size_t kSectionHeaderBytes = 40;
 
+// A run of file bytes: where it starts and how many there are.
+struct Range {
+    uint64_t at = 0, size = 0;
+};
+
+// Fills `out` from the file at offset `at` and returns how many bytes it got:
+// fewer only when the file ended early (it shrank) or a read failed.
+using ReadAt = std::function<size_t(uint64_t at, std::span<uint8_t> out)>;
+
+// Serves byte ranges of a file of known size, so that only the parts the walk
+// uses are read: the headers, the resource directories and the version block.
+// No range is longer than the largest table a header can declare (65535 section
+// headers of 40 bytes, 2.5 MiB), whatever the file's size.
+class RangeReader {
+public:
+    RangeReader(uint64_t size, size_t readAhead, ReadAt read)
+        : m_size(size), m_readAhead(readAhead), m_read(std::move(read)) {}
+
+    uint64_t size() const { return m_size; }
+
+    // The bytes [at, at + length), cut at the end of the file and shorter still
+    // when the file ended early. Valid until the next call.
+    std::span<const uint8_t> bytes(uint64_t at, size_t length) {
+        if (at >= m_size) return {};
+        length = static_cast<size_t>(std::min<uint64_t>(length, m_size - at));
+        const bool held = at >= m_windowAt && at - m_windowAt <= m_window.size() &&
+                          m_window.size() - (at - m_windowAt) >= length;
+        if (!held) {
+            m_window.resize(static_cast<size_t>(
+                std::min<uint64_t>(std::max(length, m_readAhead), m_size - at)));
+            m_window.resize(m_read(at, m_window));
+            m_windowAt = at;
+        }
+        const size_t offset = static_cast<size_t>(at - m_windowAt);
+        return std::span<const uint8_t>(m_window).subspan(
+            offset, std::min(length, m_window.size() - offset));
+    }
+
+private:
+    uint64_t m_size;
+    size_t m_readAhead;
+    ReadAt m_read;
+    std::vector<uint8_t> m_window;
+    uint64_t m_windowAt = 0;
+};
+
+// A field at offset `at` of `r`: false unless it lies wholly inside `r` and the
+// file still held it.
+bool field_u16(RangeReader& file, Range r, uint64_t at, uint16_t& v) {
+    return at <= r.size && r.size - at >= 2 && read_u16(file.bytes(r.at + at, 2), 0, v);
+}
+
+bool field_u32(RangeReader& file, Range r, uint64_t at, uint32_t& v) {
+    return at <= r.size && r.size - at >= 4 && read_u32(file.bytes(r.at + at, 4), 0, v);
+}
+
 struct Section {
     uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
 };
 
 class PeImage {
 public:
-    explicit PeImage(std::span<const uint8_t> image) : m_image(image) {}
+    explicit PeImage(RangeReader& file) : m_file(file), m_whole{0, file.size()} {}
 
-    PeVersionStatus locate_resources(std::span<const uint8_t>& resources) {
+    PeVersionStatus locate_resources(Range& resources) {
         uint16_t magic = 0;
         uint32_t peOffset = 0;
-        if (!read_u16(m_image, 0, magic) || magic != 0x5A4D || m_image.size() < 64)
+        if (!field_u16(m_file, m_whole, 0, magic) || magic != 0x5A4D || m_whole.size < 64)
             return PeVersionStatus::NotExecutable;
-        read_u32(m_image, 0x3C, peOffset);
+        field_u32(m_file, m_whole, 0x3C, peOffset);
         uint16_t sig = 0, sigHigh = 0;
-        if (!read_u16(m_image, peOffset, sig)) return PeVersionStatus::Malformed;
+        if (!field_u16(m_file, m_whole, peOffset, sig)) return PeVersionStatus::Malformed;
         if (sig == 0x454E) return PeVersionStatus::SixteenBit;  // "NE"
-        if (sig != 0x4550 || !read_u16(m_image, size_t{peOffset} + 2, sigHigh) || sigHigh != 0)
+        if (sig != 0x4550 || !field_u16(m_file, m_whole, uint64_t{peOffset} + 2, sigHigh) ||
+            sigHigh != 0)
             return PeVersionStatus::UnsupportedFormat;
 
-        const size_t coff = size_t{peOffset} + 4;
+        const uint64_t coff = uint64_t{peOffset} + 4;
         uint16_t sectionCount = 0, optionalSize = 0, optionalMagic = 0;
-        if (!read_u16(m_image, coff + 2, sectionCount) ||
-            !read_u16(m_image, coff + 16, optionalSize))
+        if (!field_u16(m_file, m_whole, coff + 2, sectionCount) ||
+            !field_u16(m_file, m_whole, coff + 16, optionalSize))
             return PeVersionStatus::Malformed;
-        const size_t optional = coff + 20;
-        if (!read_u16(m_image, optional, optionalMagic)) return PeVersionStatus::Malformed;
+        const uint64_t optional = coff + 20;
+        if (!field_u16(m_file, m_whole, optional, optionalMagic)) return PeVersionStatus::Malformed;
         size_t directories = 0, directoryCountAt = 0;
         if (optionalMagic == 0x10B) {
             directories = 96, directoryCountAt = 92;  // PE32
@@ -69,16 +127,17 @@ public:
         } else {
             return PeVersionStatus::UnsupportedFormat;
         }
-        const size_t sectionTable = optional + optionalSize;
-        if (sectionTable + kSectionHeaderBytes * sectionCount > m_image.size())
-            return PeVersionStatus::Malformed;
-        for (size_t i = 0; i < sectionCount; ++i) {
-            const size_t at = sectionTable + kSectionHeaderBytes * i;
+        const uint64_t sectionTable = optional + optionalSize;
+        const size_t tableBytes = kSectionHeaderBytes * sectionCount;
+        if (sectionTable + tableBytes > m_whole.size) return PeVersionStatus::Malformed;
+        const std::span<const uint8_t> table = m_file.bytes(sectionTable, tableBytes);
+        if (table.size() < tableBytes) return PeVersionStatus::Malformed;
+        for (size_t at = 0; at < tableBytes; at += kSectionHeaderBytes) {
             Section s{};
-            read_u32(m_image, at + 8, s.virtualSize);
-            read_u32(m_image, at + 12, s.virtualAddress);
-            read_u32(m_image, at + 16, s.rawSize);
-            read_u32(m_image, at + 20, s.rawPointer);
+            read_u32(table, at + 8, s.virtualSize);
+            read_u32(table, at + 12, s.virtualAddress);
+            read_u32(table, at + 16, s.rawSize);
+            read_u32(table, at + 20, s.rawPointer);
             m_sections.push_back(s);
         }
 
@@ -87,22 +146,23 @@ public:
         uint32_t directoryCount = 0, resourceRva = 0, resourceSize = 0;
         const size_t resourceEntry = directories + 2 * 8;
         if (optionalSize < resourceEntry + 8 ||
-            !read_u32(m_image, optional + directoryCountAt, directoryCount) || directoryCount < 3)
+            !field_u32(m_file, m_whole, optional + directoryCountAt, directoryCount) ||
+            directoryCount < 3)
             return PeVersionStatus::NoVersionResource;
-        if (!read_u32(m_image, optional + resourceEntry, resourceRva) ||
-            !read_u32(m_image, optional + resourceEntry + 4, resourceSize))
+        if (!field_u32(m_file, m_whole, optional + resourceEntry, resourceRva) ||
+            !field_u32(m_file, m_whole, optional + resourceEntry + 4, resourceSize))
             return PeVersionStatus::Malformed;
         if (resourceRva == 0 || resourceSize == 0) return PeVersionStatus::NoVersionResource;
-        std::span<const uint8_t> mapped;
+        Range mapped;
         if (!map(resourceRva, mapped)) return PeVersionStatus::Malformed;
-        resources = mapped.first(std::min<size_t>(mapped.size(), resourceSize));
+        resources = {mapped.at, std::min<uint64_t>(mapped.size, resourceSize)};
         return PeVersionStatus::Ok;
     }
 
     // The file bytes behind an RVA, up to the end of its section's raw data or of
     // the file, whichever comes first. Bytes a loader would zero-fill are not
     // part of the file and are not offered.
-    bool map(uint32_t rva, std::span<const uint8_t>& bytes) const {
+    bool map(uint32_t rva, Range& bytes) const {
         for (const Section& s : m_sections) {
             const uint64_t start = s.virtualAddress;
             const uint64_t end = start + std::max(s.virtualSize, s.rawSize);
@@ -110,16 +170,16 @@ public:
             const uint64_t rel = rva - start;
             if (rel >= s.rawSize) return false;
             const uint64_t at = uint64_t{s.rawPointer} + rel;
-            if (at >= m_image.size()) return false;
-            const uint64_t length = std::min<uint64_t>(s.rawSize - rel, m_image.size() - at);
-            bytes = m_image.subspan(static_cast<size_t>(at), static_cast<size_t>(length));
+            if (at >= m_whole.size) return false;
+            bytes = {at, std::min<uint64_t>(s.rawSize - rel, m_whole.size - at)};
             return true;
         }
         return false;
     }
 
 private:
-    std::span<const uint8_t> m_image;
+    RangeReader& m_file;
+    Range m_whole;
     std::vector<Section> m_sections;
 };
 
@@ -128,19 +188,24 @@ enum class Lookup { Found, Absent, Malformed };
 // One level of the resource tree: the entry with numeric ID `id` (or, with
 // `anyLanguage`, the language the loader of an English Windows would pick).
 // `wantDirectory` says whether the entry must lead to a sub-directory or a leaf.
-Lookup find_entry(std::span<const uint8_t> rsrc, size_t directory, uint16_t id, bool anyLanguage,
-                  bool wantDirectory, size_t& target) {
+Lookup find_entry(RangeReader& file, Range rsrc, uint64_t directory, uint16_t id, bool anyLanguage,
+                  bool wantDirectory, uint64_t& target) {
     uint16_t named = 0, ids = 0;
-    if (!read_u16(rsrc, directory + 12, named) || !read_u16(rsrc, directory + 14, ids))
+    if (!field_u16(file, rsrc, directory + 12, named) ||
+        !field_u16(file, rsrc, directory + 14, ids))
         return Lookup::Malformed;
-    const size_t first = directory + 16 + 8 * size_t{named};
-    if (first + 8 * size_t{ids} > rsrc.size()) return Lookup::Malformed;
+    const uint64_t first = directory + 16 + 8 * uint64_t{named};
+    const size_t idBytes = 8 * size_t{ids};
+    if (first + idBytes > rsrc.size) return Lookup::Malformed;
+    // Named entries are skipped unread; the numbered ones take one read.
+    const std::span<const uint8_t> entries = file.bytes(rsrc.at + first, idBytes);
+    if (entries.size() < idBytes) return Lookup::Malformed;
 
     size_t chosen = SIZE_MAX;
     int chosenRank = 3;
-    for (size_t i = 0; i < ids; ++i) {
+    for (size_t at = 0; at < idBytes; at += 8) {
         uint32_t name = 0;
-        read_u32(rsrc, first + 8 * i, name);
+        read_u32(entries, at, name);
         if (name & kHighBit) continue;
         int rank = 3;
         if (!anyLanguage) {
@@ -148,15 +213,15 @@ Lookup find_entry(std::span<const uint8_t> rsrc, size_t directory, uint16_t id, 
         } else {
             rank = (name & 0xFFFFu) == 0 ? 0 : (name & 0xFFFFu) == 0x0409 ? 1 : 2;
         }
-        if (rank < chosenRank) chosen = first + 8 * i, chosenRank = rank;
+        if (rank < chosenRank) chosen = at, chosenRank = rank;
         if (rank == 0) break;
     }
     if (chosen == SIZE_MAX) return Lookup::Absent;
     uint32_t data = 0;
-    read_u32(rsrc, chosen + 4, data);
+    read_u32(entries, chosen + 4, data);
     if (((data & kHighBit) != 0) != wantDirectory) return Lookup::Malformed;
     target = data & ~kHighBit;
-    if (target + 16 > rsrc.size()) return Lookup::Malformed;
+    if (target + 16 > rsrc.size) return Lookup::Malformed;
     return Lookup::Found;
 }
 
@@ -248,126 +313,107 @@ std::wstring to_wide(std::u16string_view text) {
     return out;
 }
 
-// Reads at most the first `limit` bytes of a regular file of at most kMaxImageBytes;
-// `fileSize` gets its whole size.
-bool read_image(const std::string& path, size_t limit, std::vector<uint8_t>& image,
-                uint64_t& fileSize);
+// The version block of the file behind `file`: where it lies, and its bytes,
+// valid until `file` is read again.
+PeVersionStatus find_version_block(RangeReader& file, Range& where,
+                                   std::span<const uint8_t>& bytes) {
+    PeImage pe(file);
+    Range rsrc;
+    if (PeVersionStatus s = pe.locate_resources(rsrc); s != PeVersionStatus::Ok) return s;
+    if (rsrc.size < 16) return PeVersionStatus::Malformed;
 
-// What a library's version resource is looked for in first. A resource-only library
-// keeps it near its start; reading all of a large one (up to kMaxImageBytes) for
-// every lookup would hold up the language list.
-constexpr size_t kVersionProbeBytes = 1024 * 1024;
+    // Three fixed levels (type, name, language), so the walk cannot recurse; a
+    // directory that points back at one already visited is still refused, since
+    // no sound file does that.
+    uint64_t typeDir = 0, nameDir = 0, leaf = 0;
+    Lookup l = find_entry(file, rsrc, 0, kResourceTypeVersion, false, true, typeDir);
+    if (l == Lookup::Found) {
+        if (typeDir == 0) return PeVersionStatus::Malformed;
+        l = find_entry(file, rsrc, typeDir, kVersionResourceName, false, true, nameDir);
+    }
+    if (l == Lookup::Found) {
+        if (nameDir == 0 || nameDir == typeDir) return PeVersionStatus::Malformed;
+        l = find_entry(file, rsrc, nameDir, 0, true, false, leaf);
+    }
+    if (l == Lookup::Absent) return PeVersionStatus::NoVersionResource;
+    if (l == Lookup::Malformed) return PeVersionStatus::Malformed;
 
-// The version block of a file, copied out of the image; false when there is none.
+    // The data entry may point anywhere in the file's sections, not only into the
+    // resource table.
+    uint32_t dataRva = 0, dataSize = 0;
+    Range data;
+    if (!field_u32(file, rsrc, leaf, dataRva) || !field_u32(file, rsrc, leaf + 4, dataSize) ||
+        !pe.map(dataRva, data) || dataSize > data.size)
+        return PeVersionStatus::Malformed;
+    data.size = dataSize;
+
+    // The root's own length (under 64 KiB) bounds the block that is read.
+    uint16_t rootLength = 0;
+    if (!field_u16(file, data, 0, rootLength)) return PeVersionStatus::Malformed;
+    where = {data.at, std::min<uint64_t>(data.size, rootLength)};
+    bytes = file.bytes(where.at, static_cast<size_t>(where.size));
+    VersionNode root;
+    if (bytes.size() < where.size || !parse_node(bytes, 0, bytes.size(), root) ||
+        !key_equals(bytes, root, u"VS_VERSION_INFO"))
+        return PeVersionStatus::Malformed;
+    return PeVersionStatus::Ok;
+}
+
+// Bytes read ahead of each range a file is asked for: a resource-only library's
+// headers, resource tree and version block then mostly take one or two reads.
+constexpr size_t kFileReadAhead = 16 * 1024;
+
+// The version block of a file, copied out; false when there is none. Only regular
+// files of at most kMaxImageBytes are read, and of those only the ranges the walk
+// uses, so neither a large file nor a broken one costs more than a few reads.
 bool load_version_block(const wchar_t* filePath, std::vector<uint8_t>& block) {
     std::string path;
-    std::vector<uint8_t> image;
-    uint64_t fileSize = 0;
-    if (!filePath || !wchar_to_mbchar(filePath, path) ||
-        !read_image(path, kVersionProbeBytes, image, fileSize))
-        return false;
-    // FindVersionResource answers Ok only when every byte it used was present, and
-    // those are the file's own bytes, so Ok on the first bytes is the whole file's
-    // answer. Any other answer may come from the cut: then the whole file decides.
-    std::span<const uint8_t> found;
-    PeVersionStatus status = FindVersionResource(image, found);
-    if (status != PeVersionStatus::Ok && fileSize > image.size()) {
-        if (!ReadImageFile(path, image)) return false;
-        status = FindVersionResource(image, found);
+    if (!filePath || !wchar_to_mbchar(filePath, path)) return false;
+    // O_NONBLOCK: a FIFO named like a library must not hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool found = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<uint64_t>(st.st_size) <= kMaxImageBytes) {
+        // No mmap: a file cut short while mapped would raise SIGBUS.
+        RangeReader file(static_cast<uint64_t>(st.st_size), kFileReadAhead,
+                         [fd](uint64_t at, std::span<uint8_t> out) {
+                             size_t done = 0;
+                             while (done < out.size()) {
+                                 const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
+                                                           static_cast<off_t>(at + done));
+                                 if (n < 0 && errno == EINTR) continue;
+                                 if (n <= 0) break;  // a read error, or the file shrank
+                                 done += static_cast<size_t>(n);
+                             }
+                             return done;
+                         });
+        Range where;
+        std::span<const uint8_t> bytes;
+        found = find_version_block(file, where, bytes) == PeVersionStatus::Ok;
+        if (found) block.assign(bytes.begin(), bytes.end());
     }
-    if (status != PeVersionStatus::Ok) return false;
-    block.assign(found.begin(), found.end());
-    return true;
+    ::close(fd);
+    return found;
 }
 
 }  // namespace
 
 PeVersionStatus FindVersionResource(std::span<const uint8_t> image,
                                     std::span<const uint8_t>& block) {
-    PeImage pe(image);
-    std::span<const uint8_t> rsrc;
-    if (PeVersionStatus s = pe.locate_resources(rsrc); s != PeVersionStatus::Ok) return s;
-    if (rsrc.size() < 16) return PeVersionStatus::Malformed;
-
-    // Three fixed levels (type, name, language), so the walk cannot recurse; a
-    // directory that points back at one already visited is still refused, since
-    // no sound file does that.
-    size_t typeDir = 0, nameDir = 0, leaf = 0;
-    Lookup l = find_entry(rsrc, 0, kResourceTypeVersion, false, true, typeDir);
-    if (l == Lookup::Found) {
-        if (typeDir == 0) return PeVersionStatus::Malformed;
-        l = find_entry(rsrc, typeDir, kVersionResourceName, false, true, nameDir);
-    }
-    if (l == Lookup::Found) {
-        if (nameDir == 0 || nameDir == typeDir) return PeVersionStatus::Malformed;
-        l = find_entry(rsrc, nameDir, 0, true, false, leaf);
-    }
-    if (l == Lookup::Absent) return PeVersionStatus::NoVersionResource;
-    if (l == Lookup::Malformed) return PeVersionStatus::Malformed;
-
-    uint32_t dataRva = 0, dataSize = 0;
-    read_u32(rsrc, leaf, dataRva);
-    read_u32(rsrc, leaf + 4, dataSize);
-    std::span<const uint8_t> data;
-    if (!pe.map(dataRva, data) || dataSize > data.size()) return PeVersionStatus::Malformed;
-    data = data.first(dataSize);
-
-    VersionNode root;
-    uint16_t rootLength = 0;
-    if (!read_u16(data, 0, rootLength)) return PeVersionStatus::Malformed;
-    data = data.first(std::min<size_t>(data.size(), rootLength));
-    if (!parse_node(data, 0, data.size(), root) || !key_equals(data, root, u"VS_VERSION_INFO"))
-        return PeVersionStatus::Malformed;
-    block = data;
-    return PeVersionStatus::Ok;
-}
-
-namespace {
-
-bool read_image(const std::string& path, size_t limit, std::vector<uint8_t>& image,
-                uint64_t& fileSize) {
-    // O_NONBLOCK: a FIFO named like a library must not hang the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0) {
-        error = errno;
-    } else if (!S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    } else if (static_cast<uint64_t>(st.st_size) > kMaxImageBytes) {
-        error = EFBIG;
-    }
-    if (error == 0) {
-        fileSize = static_cast<uint64_t>(st.st_size);
-        image.resize(static_cast<size_t>(std::min<uint64_t>(fileSize, limit)));
-        size_t done = 0;
-        while (done < image.size()) {
-            const ssize_t n = ::read(fd, image.data() + done, image.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                error = errno;
-                break;
-            }
-            if (n == 0) break;  // the file shrank while being read
-            done += static_cast<size_t>(n);
-        }
-        image.resize(done);
-    }
-    ::close(fd);
-    if (error != 0) {
-        image.clear();
-        errno = error;
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool ReadImageFile(const std::string& path, std::vector<uint8_t>& image) {
-    uint64_t fileSize = 0;
-    return read_image(path, kMaxImageBytes, image, fileSize);
+    // Served range by range exactly as asked, through the same reader as a file:
+    // in memory, reading ahead would save nothing.
+    RangeReader file(image.size(), 0, [image](uint64_t at, std::span<uint8_t> out) {
+        std::copy_n(image.begin() + static_cast<ptrdiff_t>(at), out.size(), out.begin());
+        return out.size();
+    });
+    Range where;
+    std::span<const uint8_t> bytes;
+    const PeVersionStatus status = find_version_block(file, where, bytes);
+    if (status == PeVersionStatus::Ok)
+        block = image.subspan(static_cast<size_t>(where.at), static_cast<size_t>(where.size));
+    return status;
 }
 
 bool QueryVersionValue(std::span<const uint8_t> block, std::u16string_view subBlock,

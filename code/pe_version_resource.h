@@ -10,8 +10,10 @@
 // least 6 bytes long, so each step moves forward.
 //
 // Contract of the file functions:
-//  - only regular files are read (a folder, FIFO or device named like a DLL is
-//    refused without being opened for reading), and only up to kMaxImageBytes;
+//  - only regular files of at most kMaxImageBytes are read (a folder, FIFO or
+//    device named like a DLL is refused without being read), and of those only
+//    the ranges the walk uses: the headers, the resource directories it passes
+//    and the version block, wherever the data entry puts it;
 //  - the resource chosen is type 16 (RT_VERSION), name 1, language 0 if present,
 //    else 0x0409, else the first one listed (the choice of an English Windows);
 //  - 16-bit (NE) files are recognised and refused.
@@ -39,10 +41,6 @@ enum class PeVersionStatus {
 // the bytes of `image` holding the VS_VERSIONINFO root, cut to the root's length.
 PeVersionStatus FindVersionResource(std::span<const uint8_t> image,
                                     std::span<const uint8_t>& block);
-
-// Reads a regular file of at most kMaxImageBytes into `image`. False (errno set)
-// for anything else, including a file that is not a regular file.
-bool ReadImageFile(const std::string& path, std::vector<uint8_t>& image);
 
 // Looks up a value the way VerQueryValueW does: `subBlock` is a path such as
 // u"\\StringFileInfo\\040c04e4\\ProductVersion", split on '\\' (empty parts

@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to the version resource reader twice: as a whole PE file
-// (headers, sections, resource tree) and as a bare version block, so the node walk
-// is exercised even by inputs that never get past the PE headers.
+// Feeds arbitrary bytes to the version resource reader twice: as a whole PE file,
+// served range by range through the same reader that reads library files (headers,
+// sections, resource tree, the version block wherever it lies), and as a bare
+// version block, so the node walk is exercised even by inputs that never get past
+// the PE headers.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,7 +28,11 @@ void query_block(std::span<const uint8_t> block) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> bytes(data, size);
     std::span<const uint8_t> block;
-    if (FindVersionResource(bytes, block) == PeVersionStatus::Ok) query_block(block);
+    if (FindVersionResource(bytes, block) == PeVersionStatus::Ok) {
+        // The block found must be a view of the input's own bytes.
+        if (block.data() < data || block.size() > size - (block.data() - data)) __builtin_trap();
+        query_block(block);
+    }
     query_block(bytes);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -121,30 +122,35 @@ TEST(PeVersionResource, TooSmallBufferGetsNothingAndTheSizeNeeded) {
     EXPECT_EQ(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", nullptr, 52), 0);
 }
 
-TEST(PeVersionResource, OnlyRegularFilesOfSaneSizeAreRead) {
+TEST(PeVersionResource, FilesOverTheSizeLimitAreRefused) {
     TempDir dir;
     const std::string huge = dir.file("TalvexBIG.DLL");
     write_file_bytes(huge, read_file_bytes(fixture("french64.dll")));
-    ASSERT_EQ(truncate(huge.c_str(), kMaxImageBytes + 1), 0);  // sparse, costs no space
-    std::vector<uint8_t> image;
-    errno = 0;
-    EXPECT_FALSE(ReadImageFile(dir.path().string(), image));
-    EXPECT_EQ(errno, EISDIR);
-    EXPECT_FALSE(ReadImageFile(huge, image));
-    EXPECT_EQ(errno, EFBIG);
+    const std::wstring path = wide(huge);
+    ASSERT_EQ(truncate(huge.c_str(), kMaxImageBytes), 0);  // sparse, costs no space
+    EXPECT_EQ(GetFileLanguageId(path.c_str()), 1036);
+    ASSERT_EQ(truncate(huge.c_str(), kMaxImageBytes + 1), 0);
+    EXPECT_EQ(GetFileLanguageId(path.c_str()), 0);
 }
 
-TEST(PeVersionResource, ResourcesFarIntoALargeFileAreFound) {
-    // The reader looks at a file's first bytes before it reads all of it.
+TEST(PeVersionResource, ResourcesAreReadWhereverTheyLie) {
+    // The resource tree 1.5 MiB into the file and the version block 2 MiB past it,
+    // beyond the resource table though in the same section. The block's old place
+    // is wiped, so only the far copy can answer.
     const auto image = fixture_bytes("french64.dll");
     const Layout l = layout_of(image);
-    const uint32_t raw = get32(image, l.sectionTable + 20),
-                   rawSize = get32(image, l.sectionTable + 16);
-    const uint32_t moved = 3u << 19;  // 1.5 MiB
+    const uint32_t va = get32(image, l.sectionTable + 12), raw = get32(image, l.sectionTable + 20),
+                   rawSize = get32(image, l.sectionTable + 16), dataSize = get32(image, l.leaf + 4);
+    const uint32_t moved = 3u << 19, gap = 2u << 20;
     std::vector<uint8_t> far(image.begin(), image.begin() + raw);
     far.resize(moved);
     far.insert(far.end(), image.begin() + raw, image.begin() + raw + rawSize);
+    std::fill_n(far.begin() + moved + (l.block - raw), dataSize, 0);
+    far.resize(moved + gap);
+    far.insert(far.end(), image.begin() + l.block, image.begin() + l.block + dataSize);
     put<uint32_t>(far, l.sectionTable + 20, moved);
+    put<uint32_t>(far, l.sectionTable + 16, gap + dataSize);
+    put<uint32_t>(far, moved + (l.leaf - raw), va + gap);
     TempDir dir;
     write_file_bytes(dir.file("TalvexFAR.DLL"), std::string(far.begin(), far.end()));
     const std::wstring path = wide(dir.file("TalvexFAR.DLL"));
@@ -152,6 +158,7 @@ TEST(PeVersionResource, ResourcesFarIntoALargeFileAreFound) {
     wchar_t text[260] = L"";
     EXPECT_GT(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", text, sizeof text), 0);
     EXPECT_STREQ(text, L"2.700.401.16");
+    EXPECT_EQ(product_version(far), u"2.700.401.16");
 }
 
 TEST(PeVersionResource, EveryTruncationIsRefusedOrReadWithinTheData) {
