@@ -6,7 +6,8 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 15
 CMAKE_CONFIGURE = cmake -S . -G "Unix Makefiles" -DTALVEX_WERROR=ON
 
-.PHONY: all deps build run test test-plain test-asan tsan bench fuzz coverage format clean
+.PHONY: all deps build run test test-plain test-asan tsan bench fuzz coverage package package-check \
+        format clean
 
 all: build
 
@@ -67,8 +68,19 @@ coverage: deps
 	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
 	  --txt $(BUILD)-coverage/coverage.txt
 
+# The Debian package, built from a clean copy of the tree, then checked by lintian.
+package:
+	scripts/install-deps package
+	JOBS=$(JOBS) scripts/package $(BUILD)-package
+
+# Installs and purges that package in a fresh Debian 12 root file system (minutes; not in CI).
+package-check: package
+	scripts/install-deps package-check
+	scripts/package-check $(BUILD)-package
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-bench $(BUILD)-fuzz $(BUILD)-coverage
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-bench $(BUILD)-fuzz $(BUILD)-coverage \
+	  $(BUILD)-package
