@@ -38,6 +38,7 @@ test-asan:
 	$(CMAKE_CONFIGURE) -B $(BUILD)-asan -DTALVEX_SANITIZE=address,undefined
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  scripts/with-test-services ctest --test-dir $(BUILD)-asan --output-on-failure --no-tests=error -j $(JOBS)
 
 # The threaded suites under ThreadSanitizer (labelled "threads").

@@ -33,12 +33,11 @@ focus_window() {
   xdotool windowfocus --sync "$id"
 }
 
-# Waits for process $1 to end and prints its exit code.
-exit_code_of() {
-  local rc=0
+# Waits for process $1, a child of this shell, to end; its exit code goes to $rc.
+wait_for_exit() {
+  rc=0
   timeout 20 tail --pid="$1" -f /dev/null || fail "process $1 did not end"
   wait "$1" || rc=$?
-  echo "$rc"
 }
 
 "$exe" & first=$!
@@ -50,11 +49,13 @@ focus_window "Talvex Console Configuration"
 pids+=("$second")
 focus_window "Warning"
 xdotool key Return
-[ "$(exit_code_of "$second")" = 1 ] || fail "the second copy did not exit with 1"
+wait_for_exit "$second"
+[ "$rc" = 1 ] || fail "the second copy exited with $rc, not 1"
 [ ! -e "$settings" ] || fail "the second copy wrote the settings file"
 
 focus_window "Talvex Console Configuration"
 xdotool key Escape
-[ "$(exit_code_of "$first")" = 0 ] || fail "Escape did not end the sheet with 0"
+wait_for_exit "$first"
+[ "$rc" = 0 ] || fail "Escape ended the sheet with $rc, not 0"
 [ ! -e "$settings" ] || fail "Escape wrote the settings file"
 echo "sheet_keyboard: passed"
