@@ -324,9 +324,6 @@ Query::Query(std::shared_ptr<Database> database, const std::string& sql)
                                                      tpb->getBuffer(&status));
         m_statement = attachment->prepare(&status, m_transaction, 0, sql.c_str(), SQL_DIALECT_V6,
                                           Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        // Never run what is not a query: this layer only reads.
-        if (!(m_statement->getFlags(&status) & Firebird::IStatement::FLAG_HAS_CURSOR))
-            throw LogicException("Query", "not a query: " + sql);
         std::unique_ptr<Firebird::IMessageMetadata, Releaser> metadata(
             m_statement->getOutputMetadata(&status));
         const unsigned count = metadata->getCount(&status);

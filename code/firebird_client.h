@@ -137,8 +137,8 @@ private:
 };
 
 // One SELECT run in a read-only, read-committed transaction of its own, with its cursor
-// open. Throws SQLException when the server refuses it, LogicException when the text is
-// not a query.
+// open. Throws SQLException when the server refuses it (anything that is not a query
+// included: it has no cursor to open, and the transaction allows no change).
 class Query {
 public:
     Query(std::shared_ptr<Database> database, const std::string& sql);
