@@ -179,11 +179,16 @@ TEST_F(InstanceCopies, ASecondCopyIsRefusedWhileTheFirstRunsAndNotAfterItEnded) 
     ASSERT_TRUE(register_as(name));
     EXPECT_EQ(ask(name), 1);
     const int starved = run_in_child([&] {
-        // No further file descriptor may be opened, so no name can be taken.
-        const rlimit only_standard_streams{3, 3};
+        // No further file descriptor may be opened, so no name can be taken; only the
+        // soft limit drops, so that the child can write out what it did when it ends.
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0) return CHILD_SKIPPED;
+        const rlimit only_standard_streams{3, files.rlim_max};
         Instance::ReleaseApplicationInstance();
         if (setrlimit(RLIMIT_NOFILE, &only_standard_streams) != 0) return CHILD_SKIPPED;
-        return register_as(name) && Instance::IsOnlyApplicationInstance() ? 0 : 1;
+        const bool only = register_as(name) && Instance::IsOnlyApplicationInstance();
+        setrlimit(RLIMIT_NOFILE, &files);
+        return only ? 0 : 1;
     });
     EXPECT_EQ(starved, 0) << "a copy that cannot take the name runs unguarded";
     Instance::ReleaseApplicationInstance();
