@@ -10,8 +10,6 @@ namespace {
 
 const char* const DATABASE_NAME = "CallerID_Database";
 const char* const SQL_ROLE = "AdmAdminRole";
-const char* const CHARACTER_SET = "";
-const char* const CREATE_PARAMETERS = "";
 constexpr size_t INITIAL_ROWS = 20000;
 
 // Folder names are file-system bytes: the process locale's encoding, not the low bytes.
@@ -102,7 +100,6 @@ CallerIdDbConnection::CallerIdDbConnection(const std::wstring& clientLibraryFold
         m_userName = CopyToNarrow(settings.userName);
         m_password = CopyToNarrow(settings.password);
     }
-    m_database = MakeDatabase();
 }
 
 CallerIdDbConnection::~CallerIdDbConnection() = default;
@@ -117,13 +114,12 @@ bool CallerIdDbConnection::ClientLibraryExists(const std::wstring& folder) {
 }
 
 std::shared_ptr<fbclient::Database> CallerIdDbConnection::MakeDatabase() const {
-    return m_client->DatabaseFactory(m_serverName, DATABASE_NAME, m_userName, m_password, SQL_ROLE,
-                                     CHARACTER_SET, CREATE_PARAMETERS);
+    return m_client->Connect(m_serverName, DATABASE_NAME, m_userName, m_password, SQL_ROLE);
 }
 
 std::string CallerIdDbConnection::ConnectionString() const {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    return m_database ? m_database->ConnectionString() : std::string();
+    return m_available ? m_serverName + ":" + DATABASE_NAME : std::string();
 }
 
 std::string CallerIdDbConnection::ClientVersion() const {
@@ -133,7 +129,7 @@ std::string CallerIdDbConnection::ClientVersion() const {
 
 std::string CallerIdDbConnection::ServerVersion() const {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    if (!m_database || !m_database->Connected()) return {};
+    if (!m_database) return {};
     try {
         return m_database->ServerVersion();
     } catch (const fbclient::Exception&) {
@@ -144,26 +140,20 @@ std::string CallerIdDbConnection::ServerVersion() const {
 void CallerIdDbConnection::Connect() {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (m_available == 0) throw std::runtime_error("Firebird client libraries not avaialble");
+    m_database.reset();  // a failed attempt leaves the object not connected
     m_database = MakeDatabase();
-    m_database->Connect();
 }
 
 bool CallerIdDbConnection::ReadRecords(const std::wstring& sql, std::vector<CallerIdRecord>& rows) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_readErrorText.clear();
     m_readErrorCode = 0;
-    if (m_available == 0 || !m_database || !m_database->Connected()) {
+    if (!m_database) {
         m_readErrorText = "not connected";
         return false;
     }
     try {
-        auto transaction = fbclient::TransactionFactory(m_database, fbclient::AccessMode::Read,
-                                                        fbclient::Isolation::ReadCommitted,
-                                                        fbclient::LockResolution::Wait);
-        transaction->Start();
-        auto statement = fbclient::StatementFactory(m_database, transaction);
-        statement->Execute(CopyToNarrow(sql));
-
+        const auto statement = std::make_unique<fbclient::Query>(m_database, CopyToNarrow(sql));
         rows.clear();
         rows.reserve(INITIAL_ROWS);
         std::string text;
@@ -185,9 +175,6 @@ bool CallerIdDbConnection::ReadRecords(const std::wstring& sql, std::vector<Call
                 throw;
             }
         }
-        // The statement goes before the transaction: it holds a share of it.
-        statement.reset();
-        transaction.reset();
     } catch (const fbclient::SQLException& e) {
         m_readErrorText = e.StatusText();
         m_readErrorCode = e.EngineCode();

@@ -45,13 +45,24 @@ private:
     ThrowStatusWrapper m_wrapper;
 };
 
-[[noreturn]] void ThrowSql(const Library& library, const char* origin, const FbException& e) {
+SQLException MakeSql(const Library& library, const char* origin, const FbException& e) {
     char text[2048];
     library.util->formatStatus(text, sizeof text, e.getStatus());
     const intptr_t* errors = e.getStatus()->getErrors();
     long code = (errors[0] == isc_arg_gds) ? static_cast<long>(errors[1]) : 0;
-    throw SQLException(origin, text, code);
+    return SQLException(origin, text, code);
 }
+
+[[noreturn]] void ThrowSql(const Library& library, const char* origin, const FbException& e) {
+    throw MakeSql(library, origin, e);
+}
+
+struct Releaser {
+    template <typename T>
+    void operator()(T* object) const {
+        object->release();
+    }
+};
 
 struct XpbDisposer {
     void operator()(Firebird::IXpbBuilder* builder) const { builder->dispose(); }
@@ -211,17 +222,6 @@ std::string FindClientLibraryFolder(const std::string& executableFolder,
     return currentFolder;
 }
 
-Exception::Exception(std::string origin, const std::string& message)
-    : m_origin(std::move(origin)), m_message(m_origin + ": " + message) {}
-
-SQLException::SQLException(std::string origin, const std::string& statusText, long engineCode)
-    : Exception(std::move(origin), statusText),
-      m_statusText(statusText),
-      m_engineCode(engineCode) {}
-
-LogicException::LogicException(std::string origin, const std::string& message)
-    : Exception(std::move(origin), message) {}
-
 // ---------------------------------------------------------------------------------------
 
 Client::Client(const std::string& folder)
@@ -231,74 +231,54 @@ unsigned Client::Version() const { return m_library->version; }
 
 std::string Client::VersionText() const { return m_library->versionText; }
 
-std::shared_ptr<Database> Client::DatabaseFactory(
-    const std::string& server, const std::string& database, const std::string& user,
-    const std::string& password, const std::string& role, const std::string& charset,
-    const std::string& createParams) const {
+std::shared_ptr<Database> Client::Connect(const std::string& server, const std::string& database,
+                                          const std::string& user, const std::string& password,
+                                          const std::string& role) const {
     if (!CheckVersion())
-        throw LogicException("Client::DatabaseFactory",
+        throw LogicException("Client::Connect",
                              "the client library in \"" + m_folder +
                                  "\" is older than Firebird 3 and has no object interface");
-    return std::make_shared<Database>(m_library, server, database, user, password, role, charset,
-                                      createParams);
+    ProbeServer(server, Database::TCP_CONNECT_TIMEOUT_SECONDS);
+
+    const Library& library = *m_library;
+    const std::string connectionString = server.empty() ? database : server + ":" + database;
+    ScopedStatus status(library);
+    try {
+        XpbBuilder dpb(
+            library.util->getXpbBuilder(status.get(), Firebird::IXpbBuilder::DPB, nullptr, 0));
+        if (user.empty()) {
+            // Also keeps ISC_USER/ISC_PASSWORD from the environment out of the login.
+            dpb->insertTag(status.get(), isc_dpb_trusted_auth);
+        } else {
+            dpb->insertString(status.get(), isc_dpb_user_name, user.c_str());
+            dpb->insertString(status.get(), isc_dpb_password, password.c_str());
+        }
+        if (!role.empty()) dpb->insertString(status.get(), isc_dpb_sql_role_name, role.c_str());
+        dpb->insertInt(status.get(), isc_dpb_connect_timeout, Database::HANDSHAKE_TIMEOUT_SECONDS);
+        Firebird::IAttachment* attachment = library.dispatcher->attachDatabase(
+            status.get(), connectionString.c_str(), dpb->getBufferLength(status.get()),
+            dpb->getBuffer(status.get()));
+        return std::make_shared<Database>(m_library, attachment);
+    } catch (const FbException& e) {
+        ThrowSql(library, "Database::Connect", e);
+    }
 }
 
 // ---------------------------------------------------------------------------------------
 
-Database::Database(std::shared_ptr<const Library> library, std::string server, std::string database,
-                   std::string user, std::string password, std::string role, std::string charset,
-                   std::string createParams)
-    : m_library(std::move(library)),
-      m_server(std::move(server)),
-      m_database(std::move(database)),
-      m_user(std::move(user)),
-      m_password(std::move(password)),
-      m_role(std::move(role)),
-      m_charset(std::move(charset)),
-      m_createParams(std::move(createParams)),
-      m_connectionString(m_server.empty() ? m_database : m_server + ":" + m_database) {}
+Database::Database(std::shared_ptr<const Library> library, Firebird::IAttachment* attachment)
+    : m_library(std::move(library)), m_attachment(attachment) {}
 
 Database::~Database() {
-    if (m_attachment == nullptr) return;
     ScopedStatus status(*m_library);
     try {
         m_attachment->detach(status.get());
     } catch (const FbException&) {
         m_attachment->release();  // drops the connection without a clean detach
     }
-    m_attachment = nullptr;
-}
-
-void Database::Connect() {
-    if (m_attachment != nullptr) throw LogicException("Database::Connect", "already connected");
-    ProbeServer(m_server, TCP_CONNECT_TIMEOUT_SECONDS);
-
-    const Library& library = *m_library;
-    ScopedStatus status(library);
-    try {
-        XpbBuilder dpb(
-            library.util->getXpbBuilder(status.get(), Firebird::IXpbBuilder::DPB, nullptr, 0));
-        if (m_user.empty()) {
-            // Also keeps ISC_USER/ISC_PASSWORD from the environment out of the login.
-            dpb->insertTag(status.get(), isc_dpb_trusted_auth);
-        } else {
-            dpb->insertString(status.get(), isc_dpb_user_name, m_user.c_str());
-            dpb->insertString(status.get(), isc_dpb_password, m_password.c_str());
-        }
-        if (!m_role.empty()) dpb->insertString(status.get(), isc_dpb_sql_role_name, m_role.c_str());
-        if (!m_charset.empty())
-            dpb->insertString(status.get(), isc_dpb_lc_ctype, m_charset.c_str());
-        dpb->insertInt(status.get(), isc_dpb_connect_timeout, HANDSHAKE_TIMEOUT_SECONDS);
-        m_attachment = library.dispatcher->attachDatabase(status.get(), m_connectionString.c_str(),
-                                                          dpb->getBufferLength(status.get()),
-                                                          dpb->getBuffer(status.get()));
-    } catch (const FbException& e) {
-        ThrowSql(library, "Database::Connect", e);
-    }
 }
 
 std::string Database::ServerVersion() const {
-    if (m_attachment == nullptr) return {};
     const unsigned char items[] = {isc_info_firebird_version, isc_info_end};
     unsigned char answer[1024] = {};
     ScopedStatus status(*m_library);
@@ -324,127 +304,54 @@ std::string Database::ServerVersion() const {
     return {};
 }
 
-void Database::Disconnect() {
-    if (m_attachment == nullptr) return;
-    ScopedStatus status(*m_library);
-    try {
-        m_attachment->detach(status.get());
-        m_attachment = nullptr;
-    } catch (const FbException& e) {
-        // Typically transactions still open: keep the attachment, they need it.
-        ThrowSql(*m_library, "Database::Disconnect", e);
-    }
-}
-
 // ---------------------------------------------------------------------------------------
 
-std::shared_ptr<Transaction> TransactionFactory(std::shared_ptr<Database> database,
-                                                AccessMode access, Isolation isolation,
-                                                LockResolution lockResolution) {
-    return std::make_shared<Transaction>(std::move(database), access, isolation, lockResolution);
-}
-
-Transaction::Transaction(std::shared_ptr<Database> database, AccessMode access, Isolation isolation,
-                         LockResolution lockResolution)
+Query::Query(std::shared_ptr<Database> database, const std::string& sql)
     : m_database(std::move(database)) {
-    if (!m_database) throw LogicException("TransactionFactory", "no database");
-    m_tpbTags.push_back(access == AccessMode::Read ? isc_tpb_read : isc_tpb_write);
-    switch (isolation) {
-        case Isolation::Concurrency:
-            m_tpbTags.push_back(isc_tpb_concurrency);
-            break;
-        case Isolation::Consistency:
-            m_tpbTags.push_back(isc_tpb_consistency);
-            break;
-        case Isolation::ReadCommitted:
-            m_tpbTags.push_back(isc_tpb_read_committed);
-            m_tpbTags.push_back(isc_tpb_no_rec_version);
-            break;
-        case Isolation::ReadCommittedRecordVersion:
-            m_tpbTags.push_back(isc_tpb_read_committed);
-            m_tpbTags.push_back(isc_tpb_rec_version);
-            break;
-    }
-    m_tpbTags.push_back(lockResolution == LockResolution::Wait ? isc_tpb_wait : isc_tpb_nowait);
-}
-
-Transaction::~Transaction() {
-    if (m_transaction == nullptr) return;
-    ScopedStatus status(*m_database->m_library);
-    try {
-        m_transaction->rollback(status.get());
-    } catch (const FbException&) {
-        m_transaction->release();
-    }
-    m_transaction = nullptr;
-}
-
-void Transaction::Start() {
-    if (m_transaction != nullptr) throw LogicException("Transaction::Start", "already started");
-    if (!m_database->Connected())
-        throw LogicException("Transaction::Start", "the database is not connected");
     const Library& library = *m_database->m_library;
-    ScopedStatus status(library);
+    Firebird::IAttachment* attachment = m_database->m_attachment;
+    // One status for every call of this query: fetching must not allocate per row.
+    m_status = library.master->getStatus();
+    ThrowStatusWrapper status(m_status);
     try {
+        // Read only, and what is committed now; waiting for a writer rather than failing.
         XpbBuilder tpb(
-            library.util->getXpbBuilder(status.get(), Firebird::IXpbBuilder::TPB, nullptr, 0));
-        for (unsigned char tag : m_tpbTags) tpb->insertTag(status.get(), tag);
-        m_transaction = m_database->m_attachment->startTransaction(
-            status.get(), tpb->getBufferLength(status.get()), tpb->getBuffer(status.get()));
+            library.util->getXpbBuilder(&status, Firebird::IXpbBuilder::TPB, nullptr, 0));
+        for (unsigned char tag :
+             {isc_tpb_read, isc_tpb_read_committed, isc_tpb_no_rec_version, isc_tpb_wait})
+            tpb->insertTag(&status, tag);
+        m_transaction = attachment->startTransaction(&status, tpb->getBufferLength(&status),
+                                                     tpb->getBuffer(&status));
+        m_statement = attachment->prepare(&status, m_transaction, 0, sql.c_str(), SQL_DIALECT_V6,
+                                          Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+        std::unique_ptr<Firebird::IMessageMetadata, Releaser> metadata(
+            m_statement->getOutputMetadata(&status));
+        const unsigned count = metadata->getCount(&status);
+        m_columns.reserve(count);
+        for (unsigned i = 0; i < count; ++i) {
+            // The low bit only says whether the column may be NULL.
+            m_columns.push_back(
+                Column{metadata->getType(&status, i) & ~1u, metadata->getScale(&status, i),
+                       metadata->getLength(&status, i), metadata->getOffset(&status, i),
+                       metadata->getNullOffset(&status, i)});
+        }
+        m_row.assign(metadata->getMessageLength(&status), 0);
+        m_cursor =
+            m_statement->openCursor(&status, m_transaction, nullptr, nullptr, metadata.get(), 0);
     } catch (const FbException& e) {
-        ThrowSql(library, "Transaction::Start", e);
+        SQLException refused = MakeSql(library, "Query", e);
+        Close();
+        throw refused;
+    } catch (...) {
+        Close();
+        throw;
     }
 }
 
-void Transaction::Commit() {
-    if (m_transaction == nullptr) throw LogicException("Transaction::Commit", "not started");
-    ScopedStatus status(*m_database->m_library);
-    try {
-        m_transaction->commit(status.get());
-        m_transaction = nullptr;
-    } catch (const FbException& e) {
-        ThrowSql(*m_database->m_library, "Transaction::Commit", e);
-    }
-}
+Query::~Query() { Close(); }
 
-void Transaction::Rollback() {
-    if (m_transaction == nullptr) throw LogicException("Transaction::Rollback", "not started");
-    ScopedStatus status(*m_database->m_library);
-    try {
-        m_transaction->rollback(status.get());
-        m_transaction = nullptr;
-    } catch (const FbException& e) {
-        ThrowSql(*m_database->m_library, "Transaction::Rollback", e);
-    }
-}
-
-// ---------------------------------------------------------------------------------------
-
-std::shared_ptr<Statement> StatementFactory(std::shared_ptr<Database> database,
-                                            std::shared_ptr<Transaction> transaction,
-                                            const std::string& sql) {
-    return std::make_shared<Statement>(std::move(database), std::move(transaction), sql);
-}
-
-Statement::Statement(std::shared_ptr<Database> database, std::shared_ptr<Transaction> transaction,
-                     std::string sql)
-    : m_database(std::move(database)),
-      m_transaction(std::move(transaction)),
-      m_sql(std::move(sql)) {
-    if (!m_database || !m_transaction)
-        throw LogicException("StatementFactory", "no database or no transaction");
-    if (m_transaction->m_database != m_database)
-        throw LogicException("StatementFactory", "the transaction belongs to another database");
-    // One status for every call of this statement: fetching must not allocate per row.
-    m_status = m_database->m_library->master->getStatus();
-}
-
-Statement::~Statement() {
-    Close();
-    m_status->dispose();
-}
-
-void Statement::Close() noexcept {
+void Query::Close() noexcept {
+    if (m_status == nullptr) return;
     ThrowStatusWrapper status(m_status);
     if (m_cursor != nullptr) {
         try {
@@ -452,11 +359,6 @@ void Statement::Close() noexcept {
         } catch (const FbException&) {
             m_cursor->release();
         }
-        m_cursor = nullptr;
-    }
-    if (m_metadata != nullptr) {
-        m_metadata->release();
-        m_metadata = nullptr;
     }
     if (m_statement != nullptr) {
         try {
@@ -464,82 +366,50 @@ void Statement::Close() noexcept {
         } catch (const FbException&) {
             m_statement->release();
         }
-        m_statement = nullptr;
     }
-    m_columns.clear();
-    m_rowValid = false;
-}
-
-void Statement::Execute(const std::string& sql) {
-    const std::string& text = sql.empty() ? m_sql : sql;
-    if (text.empty()) throw LogicException("Statement::Execute", "no SQL text");
-    if (!m_transaction->Started())
-        throw LogicException("Statement::Execute", "the transaction is not started");
-    if (!m_database->Connected())
-        throw LogicException("Statement::Execute", "the database is not connected");
-    Close();
-
-    ThrowStatusWrapper status(m_status);
-    Firebird::ITransaction* transaction = m_transaction->m_transaction;
-    try {
-        m_statement =
-            m_database->m_attachment->prepare(&status, transaction, 0, text.c_str(), SQL_DIALECT_V6,
-                                              Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-        if (m_statement->getFlags(&status) & Firebird::IStatement::FLAG_HAS_CURSOR) {
-            m_metadata = m_statement->getOutputMetadata(&status);
-            unsigned count = m_metadata->getCount(&status);
-            m_columns.reserve(count);
-            for (unsigned i = 0; i < count; ++i) {
-                // The low bit only says whether the column may be NULL.
-                m_columns.push_back(
-                    Column{m_metadata->getType(&status, i) & ~1u, m_metadata->getScale(&status, i),
-                           m_metadata->getLength(&status, i), m_metadata->getOffset(&status, i),
-                           m_metadata->getNullOffset(&status, i)});
-            }
-            m_row.assign(m_metadata->getMessageLength(&status), 0);
-            m_cursor =
-                m_statement->openCursor(&status, transaction, nullptr, nullptr, m_metadata, 0);
-        } else {
-            m_statement->execute(&status, transaction, nullptr, nullptr, nullptr, nullptr);
+    if (m_transaction != nullptr) {
+        try {
+            m_transaction->rollback(&status);
+        } catch (const FbException&) {
+            m_transaction->release();
         }
-    } catch (const FbException& e) {
-        Close();
-        ThrowSql(*m_database->m_library, "Statement::Execute", e);
     }
+    m_cursor = nullptr;
+    m_statement = nullptr;
+    m_transaction = nullptr;
+    m_status->dispose();
+    m_status = nullptr;
 }
 
-bool Statement::Fetch() {
-    if (m_cursor == nullptr) throw LogicException("Statement::Fetch", "no open cursor");
+bool Query::Fetch() {
     ThrowStatusWrapper status(m_status);
     try {
-        m_rowValid = m_cursor->fetchNext(&status, m_row.data()) == Firebird::IStatus::RESULT_OK;
+        return m_cursor->fetchNext(&status, m_row.data()) == Firebird::IStatus::RESULT_OK;
     } catch (const FbException& e) {
-        m_rowValid = false;
-        ThrowSql(*m_database->m_library, "Statement::Fetch", e);
+        ThrowSql(*m_database->m_library, "Query::Fetch", e);
     }
-    return m_rowValid;
 }
 
-const Statement::Column& Statement::Describe(unsigned column, const char* origin) const {
-    if (!m_rowValid) throw LogicException(origin, "no current row");
+const Query::Column& Query::Describe(unsigned column) const {
     if (column < 1 || column > m_columns.size())
-        throw LogicException(origin, "column " + std::to_string(column) + " out of range 1.." +
-                                         std::to_string(m_columns.size()));
+        throw LogicException("Query::Get", "column " + std::to_string(column) +
+                                               " out of range 1.." +
+                                               std::to_string(m_columns.size()));
     return m_columns[column - 1];
 }
 
-bool Statement::IsNull(const Column& column) const {
+bool Query::IsNull(const Column& column) const {
     int16_t indicator;
     std::memcpy(&indicator, &m_row[column.nullOffset], sizeof indicator);
     return indicator != 0;
 }
 
-bool Statement::Get(unsigned column, int64_t& value) const {
-    const Column& described = Describe(column, "Statement::Get");
+bool Query::Get(unsigned column, int64_t& value) const {
+    const Column& described = Describe(column);
     bool integer =
         described.type == SQL_SHORT || described.type == SQL_LONG || described.type == SQL_INT64;
     if (!integer || described.scale != 0)
-        throw LogicException("Statement::Get",
+        throw LogicException("Query::Get",
                              "column " + std::to_string(column) + " is not an integer");
     if (IsNull(described)) {
         value = 0;
@@ -560,21 +430,21 @@ bool Statement::Get(unsigned column, int64_t& value) const {
     return false;
 }
 
-bool Statement::Get(unsigned column, int32_t& value) const {
+bool Query::Get(unsigned column, int32_t& value) const {
     int64_t wide = 0;
     bool null = Get(column, wide);
     if (wide < std::numeric_limits<int32_t>::min() || wide > std::numeric_limits<int32_t>::max())
-        throw LogicException("Statement::Get", "column " + std::to_string(column) + " value " +
-                                                   std::to_string(wide) +
-                                                   " does not fit a 32-bit integer");
+        throw LogicException("Query::Get", "column " + std::to_string(column) + " value " +
+                                               std::to_string(wide) +
+                                               " does not fit a 32-bit integer");
     value = static_cast<int32_t>(wide);
     return null;
 }
 
-bool Statement::Get(unsigned column, std::string& value) const {
-    const Column& described = Describe(column, "Statement::Get");
+bool Query::Get(unsigned column, std::string& value) const {
+    const Column& described = Describe(column);
     if (described.type != SQL_TEXT && described.type != SQL_VARYING)
-        throw LogicException("Statement::Get", "column " + std::to_string(column) + " is not text");
+        throw LogicException("Query::Get", "column " + std::to_string(column) + " is not text");
     if (IsNull(described)) {
         value.clear();
         return true;

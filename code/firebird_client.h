@@ -1,5 +1,6 @@
 #pragma once
-// A small client for Firebird servers over Firebird's own object interface.
+// A small client for Firebird servers over Firebird's own object interface, sized to what
+// the caller-ID connection does: attach with a bounded connect, read one query's rows.
 //
 // The client library (libfbclient.so.2) is loaded at run time from a folder the caller
 // chooses, so the program links against nothing of Firebird's and runs, with a clear
@@ -7,22 +8,18 @@
 // the life of the process: fbclient keeps helper threads and exit handlers that must
 // not outlive its code.
 //
-// Handles are shared: a transaction keeps its database alive and a statement keeps its
-// transaction and database alive, so they may be released in any order. Every
-// handle ends what it holds when its last owner lets go (a statement closes its cursor,
-// a transaction that was not ended is rolled back, a database detaches), and falls back
-// to dropping the server objects when the server cannot be reached.
-//
-// One handle may be used by one thread at a time; different databases may be used in
-// parallel.
+// A query keeps its database alive, so the two may be released in any order; each ends
+// what it holds when its last owner lets go (the query closes its cursor and rolls its
+// transaction back, the database detaches), and falls back to dropping the server
+// objects when the server cannot be reached. One handle may be used by one thread at a
+// time; different databases may be used in parallel.
 //
 // Errors are exceptions derived from fbclient::Exception:
 //  - SQLException: the client library or the server refused an operation; carries
 //    Firebird's status text and its primary error code (e.g. 335544472 for a refused
 //    login, 335544721 for a network failure).
 //  - LogicException: the operation cannot be carried out as asked (library that cannot
-//    be loaded, a column number out of range, a column of another type, a handle used
-//    out of order).
+//    be loaded, a column number out of range, a column of another type).
 
 #include <cstdint>
 #include <exception>
@@ -31,13 +28,11 @@
 #include <vector>
 
 namespace Firebird {
-class IMaster;
 class IStatus;
 class IAttachment;
 class ITransaction;
 class IStatement;
 class IResultSet;
-class IMessageMetadata;
 }  // namespace Firebird
 
 namespace fbclient {
@@ -57,20 +52,19 @@ std::string FindClientLibraryFolder(const std::string& executableFolder,
 class Exception : public std::exception {
 public:
     const char* what() const noexcept override { return m_message.c_str(); }
-    // The operation that failed, e.g. "Database::Connect".
-    const std::string& Origin() const { return m_origin; }
 
 protected:
-    Exception(std::string origin, const std::string& message);
+    Exception(const std::string& origin, const std::string& message)
+        : m_message(origin + ": " + message) {}
 
 private:
-    std::string m_origin;
     std::string m_message;
 };
 
 class SQLException : public Exception {
 public:
-    SQLException(std::string origin, const std::string& statusText, long engineCode);
+    SQLException(const std::string& origin, const std::string& statusText, long engineCode)
+        : Exception(origin, statusText), m_statusText(statusText), m_engineCode(engineCode) {}
     // Firebird's status vector as text, one line per entry ("...\n-...").
     const std::string& StatusText() const { return m_statusText; }
     // The primary Firebird error code (isc_* value from ibase.h).
@@ -83,12 +77,11 @@ private:
 
 class LogicException : public Exception {
 public:
-    LogicException(std::string origin, const std::string& message);
+    LogicException(const std::string& origin, const std::string& message)
+        : Exception(origin, message) {}
 };
 
 class Database;
-class Transaction;
-class Statement;
 struct Library;
 
 // The client library loaded from one folder.
@@ -106,116 +99,56 @@ public:
     // The client's own build text (e.g. "LI-V3.0.11.33703 Firebird 3.0"), else the
     // version as "major.minor".
     std::string VersionText() const;
-    const std::string& Folder() const { return m_folder; }
 
-    // A database handle, not attached yet. `server` is a host name or address,
-    // optionally with "/port" (Firebird's host/port form); empty means a local
-    // database. An empty user asks for trusted authentication. An empty charset
-    // requests none (connection character set NONE). `createParams` is kept for
-    // the creation of databases, which this layer does not offer.
-    std::shared_ptr<Database> DatabaseFactory(const std::string& server,
-                                              const std::string& database, const std::string& user,
-                                              const std::string& password, const std::string& role,
-                                              const std::string& charset,
-                                              const std::string& createParams) const;
+    // Attaches to `database` on `server`, a host name or address optionally followed by
+    // "/port" (Firebird's host/port form). An empty user asks for trusted
+    // authentication. Before Firebird's own attach, the TCP connection to the server is
+    // tried with a deadline (TCP_CONNECT_TIMEOUT_SECONDS), because Firebird's connect
+    // timeout covers only its handshake and the kernel may wait minutes for a silent
+    // host; the handshake itself is bounded by HANDSHAKE_TIMEOUT_SECONDS.
+    // Throws SQLException when refused, LogicException when the client is too old.
+    std::shared_ptr<Database> Connect(const std::string& server, const std::string& database,
+                                      const std::string& user, const std::string& password,
+                                      const std::string& role) const;
 
 private:
     std::string m_folder;
     std::shared_ptr<const Library> m_library;
 };
 
-class Database : public std::enable_shared_from_this<Database> {
+class Database {
 public:
-    Database(std::shared_ptr<const Library> library, std::string server, std::string database,
-             std::string user, std::string password, std::string role, std::string charset,
-             std::string createParams);
+    Database(std::shared_ptr<const Library> library, Firebird::IAttachment* attachment);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // Attaches. Before Firebird's own attach, the TCP connection to the server is tried
-    // with a deadline (TCP_CONNECT_TIMEOUT_SECONDS), because Firebird's connect timeout
-    // covers only its handshake, and the kernel may wait minutes for a silent host;
-    // the handshake itself is bounded by HANDSHAKE_TIMEOUT_SECONDS.
-    // Throws SQLException when refused; LogicException when already attached.
-    void Connect();
-    bool Connected() const { return m_attachment != nullptr; }
-    // Detaches; a failure to detach cleanly still drops the attachment.
-    void Disconnect();
-
-    const std::string& ConnectionString() const { return m_connectionString; }
-    // The server's build text (e.g. "LI-V3.0.11.33703 Firebird 3.0"); empty when not
-    // attached. Throws SQLException when the server does not answer.
+    // The server's build text (e.g. "LI-V3.0.11.33703 Firebird 3.0"). Throws
+    // SQLException when the server does not answer.
     std::string ServerVersion() const;
 
     static constexpr int TCP_CONNECT_TIMEOUT_SECONDS = 15;
     static constexpr int HANDSHAKE_TIMEOUT_SECONDS = 15;
 
 private:
-    friend class Transaction;
-    friend class Statement;
-
+    friend class Query;
     std::shared_ptr<const Library> m_library;
-    std::string m_server;
-    std::string m_database;
-    std::string m_user;
-    std::string m_password;
-    std::string m_role;
-    std::string m_charset;
-    std::string m_createParams;
-    std::string m_connectionString;
-    Firebird::IAttachment* m_attachment = nullptr;
+    Firebird::IAttachment* m_attachment;
 };
 
-enum class AccessMode { Read, Write };
-enum class Isolation { Concurrency, Consistency, ReadCommitted, ReadCommittedRecordVersion };
-enum class LockResolution { Wait, NoWait };
-
-std::shared_ptr<Transaction> TransactionFactory(std::shared_ptr<Database> database,
-                                                AccessMode access, Isolation isolation,
-                                                LockResolution lockResolution);
-
-class Transaction {
+// One SELECT run in a read-only, read-committed transaction of its own, with its cursor
+// open. Throws SQLException when the server refuses it (anything that is not a query
+// included: it has no cursor to open, and the transaction allows no change).
+class Query {
 public:
-    Transaction(std::shared_ptr<Database> database, AccessMode access, Isolation isolation,
-                LockResolution lockResolution);
-    // Rolls back a transaction still running.
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
+    Query(std::shared_ptr<Database> database, const std::string& sql);
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
 
-    // Throws LogicException when the database is not attached or the transaction runs.
-    void Start();
-    bool Started() const { return m_transaction != nullptr; }
-    void Commit();
-    void Rollback();
-
-private:
-    friend class Statement;
-    std::shared_ptr<Database> m_database;
-    std::vector<unsigned char> m_tpbTags;
-    Firebird::ITransaction* m_transaction = nullptr;
-};
-
-std::shared_ptr<Statement> StatementFactory(std::shared_ptr<Database> database,
-                                            std::shared_ptr<Transaction> transaction,
-                                            const std::string& sql = std::string());
-
-class Statement {
-public:
-    Statement(std::shared_ptr<Database> database, std::shared_ptr<Transaction> transaction,
-              std::string sql);
-    ~Statement();
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    // Prepares and executes `sql` (or the text given at construction when empty);
-    // a query opens its cursor. Ends whatever the statement ran before.
-    void Execute(const std::string& sql = std::string());
-    // Fetches the next row: true when there is one, false after the last.
+    // Fetches the next row: true when there is one, false after the last (when Get must
+    // no longer be called).
     bool Fetch();
-    // Number of columns of the current query.
-    unsigned Columns() const { return static_cast<unsigned>(m_columns.size()); }
 
     // Read column `column` (1-based) of the current row. Each returns true when the
     // value is SQL NULL, and then gives 0 or an empty text. Integer columns of scale 0
@@ -236,19 +169,16 @@ private:
     };
 
     void Close() noexcept;
-    const Column& Describe(unsigned column, const char* origin) const;
+    const Column& Describe(unsigned column) const;
     bool IsNull(const Column& column) const;
 
     std::shared_ptr<Database> m_database;
-    std::shared_ptr<Transaction> m_transaction;
-    std::string m_sql;
+    Firebird::IStatus* m_status = nullptr;
+    Firebird::ITransaction* m_transaction = nullptr;
     Firebird::IStatement* m_statement = nullptr;
     Firebird::IResultSet* m_cursor = nullptr;
-    Firebird::IMessageMetadata* m_metadata = nullptr;
-    Firebird::IStatus* m_status = nullptr;
     std::vector<Column> m_columns;
     std::vector<unsigned char> m_row;
-    bool m_rowValid = false;
 };
 
 }  // namespace fbclient

@@ -12,6 +12,7 @@
 #include <future>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "code/firebird_client.h"
 #include "tests/support/tcp_listener.h"
@@ -26,7 +27,6 @@ using Rows = std::vector<std::wstring>;
 constexpr long ISC_LOGIN = 335544472;
 constexpr long ISC_NETWORK_ERROR = 335544721;
 constexpr long ISC_CONNECT_REJECT = 335544421;
-constexpr long ISC_CONF_ACCESS_DENIED = 335544831;
 const char NOT_AVAILABLE[] = "Firebird client libraries not avaialble";
 
 std::string Env(const std::string& name) {
@@ -124,12 +124,6 @@ TEST(CallerIdClientLibrary, AFolderWithoutAUsableClientGivesAnErrorNeverACrash) 
         EXPECT_FALSE(connection.ReadRecords(L"SELECT FIRST(1) * from CallerID", rows));
         EXPECT_EQ(Describe(rows), Describe(Marker()));
     }
-    TempDir dir;
-    write_file_bytes(dir.file("libfbclient.so.2"),
-                     "\x7f"
-                     "ELF but not really a library");
-    EXPECT_THROW(CallerIdDbConnection(Wide(dir.path().string()), TestUser()),
-                 fbclient::LogicException);
 }
 
 TEST(CallerIdText, NarrowsToLowBytesAndWidensUtf8WithoutTrailingWhiteSpace) {
@@ -175,9 +169,20 @@ TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
         {L"SELECT * FROM CallerIDNulls ORDER BY RecordId NULLS LAST",
          true,
          {L"41|Full row|PSTN|+15550000001|5", L"0||||0"}},
+        // SMALLINT and BIGINT beyond 32 bits read as integers, VARCHAR (TRIM) as text.
+        {L"SELECT RecordId + 5000000000, TRIM(Alias), Type, ID, CAST(Channel AS SMALLINT) "
+         L"FROM CallerID WHERE RecordId = 1",
+         true,
+         {L"5000000001|Front desk|PSTN|+15551234567|7"}},
         {L"SELECT FIRST(1) * from CallerID_Missing", false, untouched},
         {L"", false, untouched},
+        {L"UPDATE CallerID SET Channel = 0", false, untouched},  // only reads
+        // Get is strict: a column of another type, a value that does not fit, a scaled
+        // number or a missing column fails the read.
         {L"SELECT * FROM CallerIDText", false, {}},  // a fifth column that is text
+        {L"SELECT RecordId, RecordId, Type, ID, Channel FROM CallerID", false, {}},
+        {L"SELECT RecordId, Alias, Type, ID, RecordId + 5000000000 FROM CallerID", false, {}},
+        {L"SELECT CAST(1.5 AS NUMERIC(9,2)), Alias, Type, ID, Channel FROM CallerID", false, {}},
         {L"SELECT RecordId, Alias, Type, ID FROM CallerID", false, {}},
         {L"SELECT * FROM CallerID ORDER BY RecordId", true, all},  // still good afterwards
     };
@@ -192,73 +197,55 @@ TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
     }
 }
 
-TEST(CallerIdServer, EachAccountConnectsOrIsRefusedAtOnce) {
+// Every account and every peer either connects or fails at once, or within its bound
+// (the test user, a wrong password and a user without the role: ConnectionTest).
+TEST(CallerIdServer, EachAccountOrPeerConnectsOrFailsWithinItsBound) {
     REQUIRE_SERVER();
+    using fbclient::Database;
     DbmsConnectionSettings narrowed = TestUser(), windows = TestUser();
     for (wchar_t& c : narrowed.password) c = static_cast<wchar_t>(0x0100 | c);  // U+01xx
     windows.useWindowsAuthentication = 1;
     // Credentials in the environment must not be used in its place either.
     setenv("ISC_USER", Env("TALVEX_TEST_FB_USER").c_str(), 1);
     setenv("ISC_PASSWORD", Env("TALVEX_TEST_FB_PASSWORD").c_str(), 1);
+    const Listener mute, silent(true);
     const struct {
         const char* what;
         DbmsConnectionSettings settings;
         long code;
         bool reads;
-    } cases[] = {
-        {"the test user", TestUser(), 0, true},
-        {"a password narrowed to the low byte of each character", narrowed, 0, true},
-        {"a role the user lacks: refused by the query, not at attach",
-         Settings(Env("TALVEX_TEST_FB_NOROLE_USER"), Env("TALVEX_TEST_FB_NOROLE_PASSWORD")), 0,
-         false},
-        {"a wrong password", Settings(Env("TALVEX_TEST_FB_USER"), "not-the-password"), ISC_LOGIN,
-         false},
-        {"Windows authentication, which this platform lacks", windows, ISC_LOGIN, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        CallerIdDbConnection connection(ClientDir(), c.settings);
-        const auto [code, seconds] = TryConnect(connection);
-        EXPECT_EQ(code, c.code);
-        EXPECT_LT(seconds, 5.0);
-        std::vector<CallerIdRecord> rows;
-        EXPECT_EQ(connection.ReadRecords(L"SELECT FIRST(1) * from CallerID", rows), c.reads);
-    }
-    unsetenv("ISC_USER");
-    unsetenv("ISC_PASSWORD");
-}
-
-TEST(CallerIdNetwork, AServerOutOfReachIsAFailureWithinItsBound) {
-    using fbclient::Database;
-    const std::string closed = ClosedPort();
-    const Listener mute, silent(true);
-    const struct {
-        const char* what;
-        std::string port;
-        long code;
         double at_least, below;
     } cases[] = {
-        {"a closed port", closed, ISC_NETWORK_ERROR, 0, 5},
-        {"a peer that accepts and never answers", mute.port(), ISC_CONNECT_REJECT,
-         Database::HANDSHAKE_TIMEOUT_SECONDS - 1.0, Database::HANDSHAKE_TIMEOUT_SECONDS + 10.0},
-        {"a host that does not answer", silent.port(), ISC_NETWORK_ERROR,
+        {"a password narrowed to the low byte of each character", narrowed, 0, true, 0, 5},
+        {"Windows authentication, which this platform lacks", windows, ISC_LOGIN, false, 0, 5},
+        {"a closed port", Settings("u", "p", ClosedPort()), ISC_NETWORK_ERROR, false, 0, 5},
+        {"a peer that accepts and never answers", Settings("u", "p", mute.port()),
+         ISC_CONNECT_REJECT, false, Database::HANDSHAKE_TIMEOUT_SECONDS - 1.0,
+         Database::HANDSHAKE_TIMEOUT_SECONDS + 10.0},
+        {"a host that does not answer", Settings("u", "p", silent.port()), ISC_NETWORK_ERROR, false,
          Database::TCP_CONNECT_TIMEOUT_SECONDS - 1.0, Database::TCP_CONNECT_TIMEOUT_SECONDS + 5.0},
     };
     // At the same time, so that the test takes the longest bound, not their sum.
-    std::vector<std::future<std::pair<long, double>>> outcomes;
+    std::vector<std::future<std::tuple<long, double, bool>>> outcomes;
     for (const auto& c : cases)
         outcomes.push_back(std::async(std::launch::async, [&c] {
-            CallerIdDbConnection connection(ClientDir(), Settings("u", "p", c.port));
-            return TryConnect(connection);
+            CallerIdDbConnection connection(ClientDir(), c.settings);
+            const auto [code, seconds] = TryConnect(connection);
+            std::vector<CallerIdRecord> rows;
+            const bool reads = connection.ReadRecords(L"SELECT FIRST(1) * from CallerID", rows);
+            return std::tuple{code, seconds, reads};
         }));
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(c.what);
-        const auto [code, seconds] = outcomes[i].get();
+        const auto [code, seconds, reads] = outcomes[i].get();
         EXPECT_EQ(code, c.code);
         EXPECT_GE(seconds, c.at_least);
         EXPECT_LT(seconds, c.below);
+        EXPECT_EQ(reads, c.reads);
     }
+    unsetenv("ISC_USER");
+    unsetenv("ISC_PASSWORD");
 }
 
 // The connection lost between Connect and ReadRecords: a second private server,
@@ -294,98 +281,6 @@ TEST(CallerIdServer, ServerStoppedAfterConnectMakesReadRecordsFalse) {
         EXPECT_THROW(connection.Connect(), fbclient::SQLException);
     }
     EXPECT_FALSE(fs::exists(dir.file("state")));
-}
-
-// The client layer beneath.
-class FirebirdClient : public testing::Test {
-protected:
-    void SetUp() override {
-        REQUIRE_SERVER();
-        m_client = std::make_unique<fbclient::Client>(Env("TALVEX_TEST_FB_CLIENT_DIR"));
-        ASSERT_TRUE(m_client->CheckVersion());
-        EXPECT_GE(m_client->Version(), 0x0300u);
-    }
-    std::shared_ptr<fbclient::Database> Database(const std::string& alias = "CallerID_Database") {
-        return m_client->DatabaseFactory("127.0.0.1/" + Env("TALVEX_TEST_FB_PORT"), alias,
-                                         Env("TALVEX_TEST_FB_USER"), Env("TALVEX_TEST_FB_PASSWORD"),
-                                         "AdmAdminRole", "", "");
-    }
-    static std::shared_ptr<fbclient::Transaction> Transaction(
-        std::shared_ptr<fbclient::Database> db) {
-        return fbclient::TransactionFactory(db, fbclient::AccessMode::Read,
-                                            fbclient::Isolation::ReadCommitted,
-                                            fbclient::LockResolution::Wait);
-    }
-    std::shared_ptr<fbclient::Statement> Query(const std::string& sql) {
-        auto db = Database();
-        db->Connect();
-        auto transaction = Transaction(db);
-        transaction->Start();
-        auto statement = fbclient::StatementFactory(db, transaction);
-        statement->Execute(sql);
-        return statement;  // holds the transaction and the attachment
-    }
-    std::unique_ptr<fbclient::Client> m_client;
-};
-
-TEST_F(FirebirdClient, UnknownAliasIsRefused) {
-    // The test server allows aliases only (DatabaseAccess = None), so an unknown
-    // name is refused as access to a database outside its list.
-    try {
-        Database("NoSuchAlias")->Connect();
-        FAIL() << "attached to an unknown alias";
-    } catch (const fbclient::SQLException& e) {
-        EXPECT_EQ(e.EngineCode(), ISC_CONF_ACCESS_DENIED);
-        EXPECT_NE(e.StatusText().find("NoSuchAlias"), std::string::npos) << e.StatusText();
-    }
-}
-
-TEST_F(FirebirdClient, GetChecksColumnsTypesAndRanges) {
-    auto statement = Query(
-        "SELECT RecordId, Alias, CAST(Channel AS SMALLINT), CAST(5000000000 AS BIGINT), "
-        "CAST(1.5 AS NUMERIC(9,2)), TRIM(Alias) FROM CallerID WHERE RecordId = 1");
-    int64_t big = -1;
-    int32_t small = 0;
-    std::string text;
-    EXPECT_THROW(statement->Get(1, big), fbclient::LogicException) << "before the first Fetch";
-    ASSERT_TRUE(statement->Fetch());
-    EXPECT_EQ(statement->Columns(), 6u);
-    // A column's value; Get answers true for SQL NULL only.
-    auto value = [&](unsigned column, auto& out) {
-        EXPECT_FALSE(statement->Get(column, out)) << column;
-        return out;
-    };
-    EXPECT_EQ(value(1, big), 1);
-    EXPECT_EQ(value(2, text), "Front desk      ") << "CHAR keeps its padding at this level";
-    EXPECT_EQ(value(3, small), 7);
-    EXPECT_EQ(value(4, big), 5000000000);
-    EXPECT_EQ(value(6, text), "Front desk") << "VARCHAR has no padding";
-    EXPECT_THROW(statement->Get(4, small), fbclient::LogicException) << "does not fit";
-    EXPECT_THROW(statement->Get(5, big), fbclient::LogicException) << "scaled number";
-    EXPECT_THROW(statement->Get(2, big), fbclient::LogicException) << "text as integer";
-    EXPECT_THROW(statement->Get(1, text), fbclient::LogicException) << "integer as text";
-    EXPECT_THROW(statement->Get(0, big), fbclient::LogicException);
-    EXPECT_THROW(statement->Get(7, big), fbclient::LogicException);
-    EXPECT_FALSE(statement->Fetch());
-    EXPECT_THROW(statement->Get(1, big), fbclient::LogicException) << "after the last row";
-}
-
-TEST_F(FirebirdClient, OperationsOutOfOrderAreLogicErrors) {
-    auto db = Database();
-    auto transaction = Transaction(db);
-    EXPECT_THROW(transaction->Start(), fbclient::LogicException) << "not connected";
-    db->Connect();
-    EXPECT_THROW(db->Connect(), fbclient::LogicException);
-    auto statement = fbclient::StatementFactory(db, transaction, "SELECT * FROM CallerID");
-    EXPECT_THROW(statement->Execute(), fbclient::LogicException) << "transaction not started";
-    transaction->Start();
-    statement->Execute();
-    EXPECT_TRUE(statement->Fetch());
-    statement.reset();
-    transaction->Commit();
-    EXPECT_THROW(transaction->Commit(), fbclient::LogicException);
-    db->Disconnect();
-    EXPECT_FALSE(db->Connected());
 }
 
 }  // namespace

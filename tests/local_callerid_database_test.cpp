@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "app/local_callerid_database.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -155,18 +155,14 @@ TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouchedMissingOnesAreCreated) {
 
 TEST(LocalDatabaseFile, AFailedWriteLeavesNothingBehind) {
     TempDir dir;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int status = run_in_child([&] {
         // The file size limit cuts the write short (EFBIG instead of SIGXFSZ).
         signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{100, 100};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(CreateLocalDatabase(wide(dir.file("callerIdLocal.xml"))) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "the cut write must fail";
+        return CreateLocalDatabase(wide(dir.file("callerIdLocal.xml"))) ? 0 : 1;
+    });
+    EXPECT_EQ(status, 1) << "the cut write must fail";
     EXPECT_TRUE(fs::is_empty(dir.path())) << testing::PrintToString(entries(dir.path()));
 }
 

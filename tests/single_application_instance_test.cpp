@@ -1,30 +1,30 @@
-// One copy per machine: real processes started from a small probe program, under
-// the same and under another user, at the same moment, and killed outright.
-#include <fcntl.h>
+// One copy per machine: forked children ask for the name as another copy of the tool
+// would, under the same and under another user, at the same moment, and killed outright.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stddef.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <optional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "code/single_application_instance.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Instance = SingleApplicationInstance;
 
 // A name no other test process, and no real copy of the tool, is using.
@@ -54,92 +54,63 @@ int try_address(const std::string& name, bool connect_to_it = false) {
     return rc;
 }
 
-// A program whose stdin and stdout are one socket: bytes go in, lines come out (30 s at
-// most for each), and shutting the socket down for writing ends its stdin.
-class Child {
+// In a forked child, which first drops what it inherited as a fresh copy of the tool
+// would not have it: registers `name` and answers IsOnlyApplicationInstance.
+bool only_copy(const std::string& name) {
+    Instance::ReleaseApplicationInstance();
+    return register_as(name) && Instance::IsOnlyApplicationInstance();
+}
+
+// Another copy's answer: 0 when it is the only one, 1 when not.
+int ask(const std::string& name, bool as_nobody = false) {
+    return run_in_child([&] {
+        if (as_nobody && !become_nobody()) return CHILD_SKIPPED;
+        return only_copy(name) ? 0 : 1;
+    });
+}
+
+// A copy that holds the name in a forked child until it is destroyed; it asks for the
+// name once let go, so that many copies can start at one moment.
+class Copy {
 public:
-    explicit Child(const std::vector<std::string>& argv, bool as_nobody = false) {
-        int ends[2], exec_done[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0 ||
-            pipe2(exec_done, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            std::vector<char*> args;
-            for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-            args.push_back(nullptr);
-            dup2(ends[1], STDIN_FILENO);
-            dup2(ends[1], STDOUT_FILENO);
-            if (!as_nobody || become_nobody()) execv(args[0], args.data());
-            _exit(127);
-        }
-        close(ends[1]);
-        m_socket = ends[0];
-        // Until its exec the child shares what this process holds; the pipe ends there.
-        close(exec_done[1]);
-        (void)!read(exec_done[0], ends, 1);
-        close(exec_done[0]);
-        const timeval answer_timeout{30, 0};
-        setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &answer_timeout, sizeof answer_timeout);
+    explicit Copy(const std::string& name, bool as_nobody = false) {
+        if (pipe(m_go) != 0 || pipe(m_answer) != 0) return;
+        m_thread = std::thread([this, name, as_nobody] {
+            run_in_child([&] {
+                char byte = 0, answer = 'x';
+                if (read(m_go[0], &byte, 1) != 1 || byte != 'g') return 1;
+                if (!as_nobody || become_nobody()) answer = only_copy(name) ? 't' : 'f';
+                (void)!write(m_answer[1], &answer, 1);
+                (void)!read(m_go[0], &byte, 1);  // holds the name until told to end
+                return 0;
+            });
+        });
     }
-    ~Child() {
-        kill_outright();
-        close(m_socket);
+    ~Copy() {
+        (void)!write(m_go[1], "e", 1);
+        if (m_thread.joinable()) m_thread.join();
+        for (int fd : {m_go[0], m_go[1], m_answer[0], m_answer[1]}) close(fd);
     }
-
-    void go() { (void)!send(m_socket, "g", 1, MSG_NOSIGNAL); }
-
-    // One line of output without its newline; nullopt on timeout or end of output.
-    std::optional<std::string> read_line() {
-        std::string line;
-        for (char c; recv(m_socket, &c, 1, 0) == 1; line += c)
-            if (c == '\n') return line;
-        return std::nullopt;
-    }
-
-    // Ends its stdin and waits: the exit code, or -1 when it did not exit normally.
-    int wait() {
-        shutdown(m_socket, SHUT_WR);
-        int status = 0;
-        if (m_pid <= 0 || waitpid(m_pid, &status, 0) != m_pid) return -1;
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    void kill_outright() {
-        if (m_pid > 0) kill(m_pid, SIGKILL);
-        wait();
+    void go() { (void)!write(m_go[1], "g", 1); }
+    // 't' when it is the only copy, 'f' when not, 'x' when it could not ask (30 s at most).
+    char answer() {
+        pollfd ready{m_answer[0], POLLIN, 0};
+        char answer = 'x';
+        if (poll(&ready, 1, 30000) == 1) (void)!read(m_answer[0], &answer, 1);
+        return answer;
     }
 
 private:
-    pid_t m_pid = -1;
-    int m_socket = -1;
+    int m_go[2] = {-1, -1}, m_answer[2] = {-1, -1};
+    std::thread m_thread;
 };
 
-class InstanceProbes : public testing::Test {
+class InstanceCopies : public testing::Test {
 protected:
-    void SetUp() override {
-        // A copy every user can execute, wherever the build tree lives.
-        fs::permissions(m_dir.path(),
-                        fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-        fs::copy_file(SINGLE_INSTANCE_PROBE, m_probe);
-    }
     void TearDown() override { Instance::ReleaseApplicationInstance(); }
-
-    // A probe that holds the name (when it can) until it is waited for or killed.
-    std::unique_ptr<Child> start(const std::string& name, bool as_nobody = false) {
-        return std::make_unique<Child>(std::vector{m_probe, name}, as_nobody);
-    }
-    // A probe that answers once and ends: its exit code (0 only, 1 not only).
-    int ask(const std::string& name, bool as_nobody = false) {
-        return start(name, as_nobody)->wait();
-    }
-
-    TempDir m_dir{"talvex-instance"};
-    std::string m_probe = m_dir.file("single_instance_probe");
 };
 
-TEST_F(InstanceProbes, RegistrationRules) {
+TEST_F(InstanceCopies, RegistrationRules) {
     LogCapture log;
     EXPECT_FALSE(Instance::RegisterApplicationInstance(L"", true));
     EXPECT_FALSE(Instance::RegisterApplicationInstance(nullptr, true));
@@ -152,20 +123,25 @@ TEST_F(InstanceProbes, RegistrationRules) {
     EXPECT_TRUE(Instance::IsOnlyApplicationInstance());
     EXPECT_EQ(try_address(name), EADDRINUSE);
     EXPECT_EQ(try_address(name, true), ECONNREFUSED) << "nobody can talk to the holder";
-    Child started_by_tool({"/bin/cat"});
+    FILE* started_by_tool = popen("cat", "w");
+    ASSERT_NE(started_by_tool, nullptr);
     Instance::ReleaseApplicationInstance();
     Instance::ReleaseApplicationInstance();
     EXPECT_FALSE(Instance::IsOnlyApplicationInstance());
     EXPECT_EQ(try_address(name), 0) << "a program the tool started keeps nothing";
-    EXPECT_EQ(started_by_tool.wait(), 0);
+    EXPECT_EQ(pclose(started_by_tool), 0);
     EXPECT_TRUE(log.messages().empty());
 }
 
 // Make global puts "Global\" in front only when missing; names are UTF-8 whatever the
-// locale (the "C" locale cannot encode the last one's characters).
-TEST(SingleApplicationInstance, TheNameTakenForEachName) {
+// locale (the "C" locale cannot encode the last one's characters). 107 bytes fit an
+// abstract address whole; longer names are mapped, never cut.
+TEST_F(InstanceCopies, TheNameTakenForEachName) {
     const std::string bare = "talvex-test bare " + std::to_string(getpid());
     const std::string prefixed = unique_name("prefixed"), utf8 = unique_name("utf8");
+    const std::string base = unique_name("long");
+    const std::string fits = base + std::string(107 - base.size(), 'f');
+    const std::string longer = base + std::string(300, 'x') + "A";
     const struct {
         std::wstring name;
         bool make_global;
@@ -187,76 +163,69 @@ TEST(SingleApplicationInstance, TheNameTakenForEachName) {
         Instance::ReleaseApplicationInstance();
     }
     std::setlocale(LC_ALL, old_locale.c_str());
+
+    ASSERT_TRUE(register_as(fits));
+    EXPECT_EQ(ask(fits), 1);
+    EXPECT_EQ(ask(fits + "g"), 0);
+    Instance::ReleaseApplicationInstance();
+    ASSERT_TRUE(register_as(longer));
+    EXPECT_EQ(ask(longer), 1);
+    EXPECT_EQ(ask(longer.substr(0, longer.size() - 1) + "B"), 0);
+    EXPECT_EQ(ask(longer.substr(0, 107)), 0) << "no cut to the first 107 bytes";
 }
 
-TEST_F(InstanceProbes, ASecondCopyIsRefusedWhileTheFirstRunsAndNotAfterItEnded) {
+TEST_F(InstanceCopies, ASecondCopyIsRefusedWhileTheFirstRunsAndNotAfterItEnded) {
     const std::string name = unique_name("second");
     ASSERT_TRUE(register_as(name));
-    ASSERT_TRUE(Instance::IsOnlyApplicationInstance());
     EXPECT_EQ(ask(name), 1);
-    Child starved({m_probe, name, "nofile"});
-    starved.go();
-    EXPECT_EQ(starved.read_line(), "true") << "a copy that cannot take the name runs unguarded";
-    EXPECT_EQ(starved.wait(), 0);
+    const int starved = run_in_child([&] {
+        // No further file descriptor may be opened, so no name can be taken; only the
+        // soft limit drops, so that the child can write out what it did when it ends.
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0) return CHILD_SKIPPED;
+        const rlimit only_standard_streams{3, files.rlim_max};
+        Instance::ReleaseApplicationInstance();
+        if (setrlimit(RLIMIT_NOFILE, &only_standard_streams) != 0) return CHILD_SKIPPED;
+        const bool only = register_as(name) && Instance::IsOnlyApplicationInstance();
+        setrlimit(RLIMIT_NOFILE, &files);
+        return only ? 0 : 1;
+    });
+    EXPECT_EQ(starved, 0) << "a copy that cannot take the name runs unguarded";
     Instance::ReleaseApplicationInstance();
     EXPECT_EQ(ask(name), 0) << "after the first copy ended";
 
-    auto holder = start(name);
-    holder->go();
-    ASSERT_EQ(holder->read_line(), "true");
-    ASSERT_TRUE(register_as(name));
-    EXPECT_FALSE(Instance::IsOnlyApplicationInstance());
-    Instance::ReleaseApplicationInstance();
-    holder->kill_outright();
+    const int killed = run_in_child([&] {
+        if (only_copy(name)) raise(SIGKILL);
+        return 1;
+    });
+    EXPECT_EQ(killed, -1) << "the holder was killed outright";
     EXPECT_EQ(ask(name), 0) << "a copy killed outright leaves nothing behind";
 }
 
-TEST_F(InstanceProbes, ACopyOfAnotherUserIsRefusedAndRefusesToo) {
+TEST_F(InstanceCopies, ACopyOfAnotherUserIsRefusedAndRefusesToo) {
     if (geteuid() != 0) GTEST_SKIP() << "starting a copy as another user needs root";
     const std::string name = unique_name("users");
     ASSERT_TRUE(register_as(name));
     EXPECT_EQ(ask(name, true), 1) << "nobody, while root's copy runs";
     Instance::ReleaseApplicationInstance();
-
-    auto holder = start(name, true);
-    holder->go();
-    ASSERT_EQ(holder->read_line(), "true");
+    Copy holder(name, true);
+    holder.go();
+    ASSERT_EQ(holder.answer(), 't');
     EXPECT_EQ(ask(name), 1) << "root, while nobody's copy runs";
-    EXPECT_EQ(holder->wait(), 0);
-    EXPECT_EQ(ask(name, true), 0);
 }
 
-TEST_F(InstanceProbes, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
+TEST_F(InstanceCopies, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
     for (int round = 0; round < 3; ++round) {
         const std::string name = unique_name("burst");
-        std::vector<std::unique_ptr<Child>> copies;
-        for (int i = 0; i < 20; ++i) copies.push_back(start(name, geteuid() == 0 && i % 2));
+        std::vector<std::unique_ptr<Copy>> copies;
+        for (int i = 0; i < 20; ++i)
+            copies.push_back(std::make_unique<Copy>(name, geteuid() == 0 && i % 2));
         for (auto& copy : copies) copy->go();
-        int only = 0;
-        for (auto& copy : copies) {
-            const auto answer = copy->read_line();
-            ASSERT_TRUE(answer == "true" || answer == "false") << answer.value_or("(none)");
-            only += answer == "true";
-        }
-        EXPECT_EQ(only, 1) << "round " << round;
-        for (auto& copy : copies) EXPECT_LE(copy->wait(), 1);
+        std::string answers;
+        for (auto& copy : copies) answers += copy->answer();
+        std::sort(answers.begin(), answers.end());
+        EXPECT_EQ(answers, std::string(19, 'f') + "t") << "round " << round;
     }
-}
-
-TEST_F(InstanceProbes, LongNamesDifferingPastTheAddressLimitStayApart) {
-    // 107 bytes fit an abstract address whole; longer names are mapped.
-    const std::string base = unique_name("long");
-    const std::string fits = base + std::string(107 - base.size(), 'f');
-    const std::string a = base + std::string(300, 'x') + "A";
-    ASSERT_TRUE(register_as(fits));
-    EXPECT_EQ(ask(fits), 1);
-    EXPECT_EQ(ask(fits + "g"), 0);
-    Instance::ReleaseApplicationInstance();
-
-    ASSERT_TRUE(register_as(a));
-    EXPECT_EQ(ask(a), 1);
-    EXPECT_EQ(ask(a.substr(0, a.size() - 1) + "B"), 0);
-    EXPECT_EQ(ask(a.substr(0, 107)), 0) << "no cut to the first 107 bytes";
 }
 
 }  // namespace
