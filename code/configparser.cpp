@@ -65,8 +65,7 @@ bool guarded(const wchar_t* what, Body&& body) noexcept {
     try {
         return body();
     } catch (...) {
-        syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected in ConfigParser::%ls",
-                      what);
+        syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected in ConfigParser::%ls", what);
         return false;
     }
 }
@@ -235,8 +234,7 @@ bool ConfigParser::read(const char* filename) {
     }
     LineParser lines(*this);
     const bool complete = guarded(L"read", [&] {
-        if (read_lines(fd, [&lines](std::string_view line) { lines.line(line); }) == 0)
-            return true;
+        if (read_lines(fd, [&lines](std::string_view line) { lines.line(line); }) == 0) return true;
         syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected when reading ini file [%s]",
                       filename);
         return false;
