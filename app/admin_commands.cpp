@@ -243,14 +243,14 @@ std::string checked_value(const SettingKey& key, const std::string& value, std::
             return {};
         }
         case SettingKind::Authentication:
-            if (const auto method = ParseAuthenticationWord(value)) {
-                stored = AuthenticationWord(*method);
+            if (const auto method = ValueOfWord(kAuthenticationWords, value, true)) {
+                stored = WordOf(kAuthenticationWords, *method);
                 return {};
             }
             return "'" + value + "' is neither Windows nor DBMS";
         case SettingKind::DatabaseType:
-            if (const auto type = ParseDatabaseTypeWord(value)) {
-                stored = DatabaseTypeWord(*type);
+            if (const auto type = ValueOfWord(kDatabaseTypeWords, value, true)) {
+                stored = WordOf(kDatabaseTypeWords, *type);
                 return {};
             }
             return "'" + value + "' is none of None, Local and Server";
@@ -446,7 +446,7 @@ int run_test_connection(const Command& command) {
     load_settings(path, settings);
     if (settings.GetCallerIdDatabaseType() != CallerIdDbServer)
         report(std::string("note: the caller-ID database kind is ") +
-               DatabaseTypeWord(settings.GetCallerIdDatabaseType()) +
+               std::string(WordOf(kDatabaseTypeWords, settings.GetCallerIdDatabaseType())) +
                "; the console does not use the server");
 
     // What the page hands the dialog: trimmed server and user, the port as shown.

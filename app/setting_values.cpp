@@ -63,28 +63,13 @@ std::string FullName(const SettingKey& key) {
     return std::string(key.section) + "." + std::string(key.key);
 }
 
-const char* AuthenticationWord(AuthenticationMethod method) {
-    return method == WindowsAuthentication ? "Windows" : method == DbmsAuthentication ? "DBMS" : "";
-}
-
-const char* DatabaseTypeWord(CallerIdDatabaseType type) {
-    switch (type) {
-        case CallerIdDbNone:
-            return "None";
-        case CallerIdDbLocal:
-            return "Local";
-        case CallerIdDbServer:
-            return "Server";
-    }
-    return "";
-}
-
 std::string DisplayValue(const ConsoleSettings& settings, const SettingKey& key) {
     const auto switch_word = [](bool on) { return std::string(on ? "True" : "False"); };
     if (key.key == "ADM Server") return settings.GetAdmServer();
-    if (key.key == "Authentication") return AuthenticationWord(settings.GetAuthentication());
+    if (key.key == "Authentication")
+        return std::string(WordOf(kAuthenticationWords, settings.GetAuthentication()));
     if (key.key == "CallerIDDatabaseType")
-        return DatabaseTypeWord(settings.GetCallerIdDatabaseType());
+        return std::string(WordOf(kDatabaseTypeWords, settings.GetCallerIdDatabaseType()));
     if (key.key == "DbmsTcpPort")
         return std::to_string(NormalisedPort(WidenLenient(settings.GetDbmsTcpPort())));
     if (key.key == "Local_FileName") return settings.GetLocalFileName();
@@ -102,9 +87,11 @@ void StoreValue(ConsoleSettings& settings, const SettingKey& key, const std::str
     if (key.key == "ADM Server") {
         settings.SetAdmServer(value);
     } else if (key.key == "Authentication") {
-        settings.SetAuthentication(ParseAuthenticationWord(value).value_or(DbmsAuthentication));
+        settings.SetAuthentication(
+            ValueOfWord(kAuthenticationWords, value, true).value_or(DbmsAuthentication));
     } else if (key.key == "CallerIDDatabaseType") {
-        settings.SetCallerIdDatabaseType(ParseDatabaseTypeWord(value).value_or(CallerIdDbNone));
+        settings.SetCallerIdDatabaseType(
+            ValueOfWord(kDatabaseTypeWords, value, true).value_or(CallerIdDbNone));
     } else if (key.key == "DbmsTcpPort") {
         settings.SetDbmsTcpPort(value);
     } else if (key.key == "Local_FileName") {
@@ -131,19 +118,6 @@ std::optional<bool> ParseSwitchWord(std::string_view word) {
         if (equals_ignoring_case(word, yes)) return true;
     for (const char* no : {"false", "off", "no", "0"})
         if (equals_ignoring_case(word, no)) return false;
-    return std::nullopt;
-}
-
-std::optional<AuthenticationMethod> ParseAuthenticationWord(std::string_view word) {
-    if (equals_ignoring_case(word, "Windows")) return WindowsAuthentication;
-    if (equals_ignoring_case(word, "DBMS")) return DbmsAuthentication;
-    return std::nullopt;
-}
-
-std::optional<CallerIdDatabaseType> ParseDatabaseTypeWord(std::string_view word) {
-    if (equals_ignoring_case(word, "None")) return CallerIdDbNone;
-    if (equals_ignoring_case(word, "Local")) return CallerIdDbLocal;
-    if (equals_ignoring_case(word, "Server")) return CallerIdDbServer;
     return std::nullopt;
 }
 

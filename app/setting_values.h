@@ -55,12 +55,9 @@ std::string DisplayValue(const ConsoleSettings& settings, const SettingKey& key)
 // Stores `value` (already checked) the way the page would.
 void StoreValue(ConsoleSettings& settings, const SettingKey& key, const std::string& value);
 
-// The words of the file, any case; also on/off, yes/no and 1/0 for switches.
+// A switch's words, any case: true/false, on/off, yes/no and 1/0. The enumerations'
+// words are the tables of code/console_settings.h.
 std::optional<bool> ParseSwitchWord(std::string_view word);
-std::optional<AuthenticationMethod> ParseAuthenticationWord(std::string_view word);
-std::optional<CallerIdDatabaseType> ParseDatabaseTypeWord(std::string_view word);
-const char* AuthenticationWord(AuthenticationMethod method);
-const char* DatabaseTypeWord(CallerIdDatabaseType type);
 
 // A Windows language identifier the system can name a language for (1033 is English,
 // United States); 0, values above 0xFFFF and neutral or unknown languages are not.

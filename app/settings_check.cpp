@@ -35,11 +35,11 @@ std::string problem_of_value(const SettingKey& key, const std::string& value, bo
     const std::string name = FullName(key);
     switch (key.kind) {
         case SettingKind::Authentication:
-            if (value != "Windows" && value != "DBMS")
+            if (!ValueOfWord(kAuthenticationWords, value))
                 return "invalid word " + quoted(value) + " for " + name + " (Windows or DBMS)";
             break;
         case SettingKind::DatabaseType:
-            if (value != "None" && value != "Local" && value != "Server")
+            if (!ValueOfWord(kDatabaseTypeWords, value))
                 return "invalid word " + quoted(value) + " for " + name +
                        " (None, Local or Server)";
             break;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "code/atomic_file.h"
+#include "code/file_io.h"
 #include "code/pathmanagement.h"
 #include "code/syserrx.h"
 
@@ -40,11 +41,7 @@ namespace {
 int read_whole_file(const char* path, std::string& bytes) {
     const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
-    char chunk[65536];
-    ssize_t got = 0;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))
-        if (got > 0) bytes.append(chunk, static_cast<size_t>(got));
-    const int error = got < 0 ? errno : 0;
+    const int error = read_chunks(fd, [&bytes](std::string_view chunk) { bytes.append(chunk); });
     ::close(fd);
     return error;
 }

@@ -7,12 +7,11 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <memory>
 #include <string_view>
 #include <utility>
 
 #include "code/atomic_file.h"
+#include "code/file_io.h"
 #include "code/syserrx.h"
 #include "code/text_helpers.h"
 
@@ -59,9 +58,16 @@ bool make_comment_list(const std::string* comment, std::vector<std::string>& lis
     return true;
 }
 
-void report_read_exception(const char* filename) {
-    syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected when reading ini file [%s]",
-                  filename);
+// Runs `body`; a failure it throws (such as running out of memory) is logged with
+// `what` and answered with false, so no exception leaves the parser.
+template <typename Body>
+bool guarded(const wchar_t* what, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected in ConfigParser::%ls", what);
+        return false;
+    }
 }
 
 // One record however many lines were dropped: a hostile file must not flood the log.
@@ -213,87 +219,40 @@ bool ConfigParser::read(const char* filename) {
     const int fd = ::open(filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     const int open_error = errno;
     if (fd < 0 && (open_error == ENOENT || open_error == ENOTDIR)) return false;
-    try {
+    const bool named = guarded(L"read", [&] {
         if (m_filename.empty()) m_filename = filename;
-    } catch (...) {
-        report_read_exception(filename);
+        return true;
+    });
+    if (fd < 0 && open_error == ELOOP) {
+        syserr_report(SYSERR_FILE, __LINE__, 4,
+                      L"Refused to read ini file [%s]: it is a symbolic link", filename);
+    }
+    struct stat info;
+    if (fd < 0 || !named || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         if (fd >= 0) close(fd);
         return false;
     }
-    if (fd < 0) {
-        if (open_error == ELOOP) {
-            syserr_report(SYSERR_FILE, __LINE__, 4,
-                          L"Refused to read ini file [%s]: it is a symbolic link", filename);
-        }
-        return false;
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return false;
-    }
-
-    bool complete = true;
-    size_t errors = 0;
-    try {
-        LineParser parser(*this);
-        try {
-            constexpr size_t CHUNK = 64 * 1024;
-            std::unique_ptr<char[]> chunk(new char[CHUNK]);
-            std::string partial;  // a line that runs across chunks
-            for (;;) {
-                const ssize_t n = ::read(fd, chunk.get(), CHUNK);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) {
-                    complete = false;
-                    report_read_exception(filename);
-                    break;
-                }
-                if (n == 0) break;
-                const char* p = chunk.get();
-                const char* end = p + n;
-                while (const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p))) {
-                    std::string_view text(p, lf - p);
-                    if (!partial.empty()) {
-                        partial.append(text);
-                        text = partial;
-                    }
-                    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-                    parser.line(text);
-                    partial.clear();
-                    p = lf + 1;
-                }
-                partial.append(p, end);
-            }
-            if (complete && !partial.empty()) parser.line(partial);
-        } catch (...) {
-            complete = false;
-            report_read_exception(filename);
-        }
-        parser.finish();
-        errors = parser.errors();
-    } catch (...) {
-        complete = false;
-        syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected when reading ini file %s",
+    LineParser lines(*this);
+    const bool complete = guarded(L"read", [&] {
+        if (read_lines(fd, [&lines](std::string_view line) { lines.line(line); }) == 0) return true;
+        syserr_report(SYSERR_FILE, __LINE__, 4, L"exception detected when reading ini file [%s]",
                       filename);
-    }
+        return false;
+    });
+    const bool kept = guarded(L"read", [&] { return lines.finish(), true; });
     close(fd);
     report_outside_lines(filename, m_problems);
-    return complete && errors == 0;
+    return complete && kept && lines.errors() == 0;
 }
 
 bool ConfigParser::write(const char* filename, bool forced) {
     if (!m_modified && !forced) return false;
-    try {
+    return guarded(L"write", [&] {
         const std::string target = filename && *filename ? std::string(filename) : m_filename;
-        if (target.empty()) return false;
-        if (!write_file(target)) return false;
+        if (target.empty() || !write_file(target)) return false;
         m_modified = false;
         return true;
-    } catch (...) {
-        SYSERR_MESSAGE(L"exception detected");
-        return false;
-    }
+    });
 }
 
 bool ConfigParser::write_file(const std::string& target) const {
@@ -322,52 +281,44 @@ bool ConfigParser::write_file(const std::string& target) const {
 }
 
 bool ConfigParser::has_section(const std::string& section_name) const {
-    try {
-        return m_sections.count(section_name) != 0;
-    } catch (...) {
-        SYSERR_EXCEPTION_CAUGHT(L"has_a_section = to_bool(m_sections.count(section_name))");
-        return false;
-    }
+    return m_sections.find(section_name) != m_sections.end();
 }
 
 bool ConfigParser::has_option(const std::string& section_name, const std::string& key) const {
-    try {
-        const auto section = m_sections.find(section_name);
-        return section != m_sections.end() && section->second.options.count(key) != 0;
-    } catch (...) {
-        SYSERR_MESSAGE(L"exception detected");
-        return false;
-    }
+    return find(section_name, key) != nullptr;
+}
+
+const ConfigParser::Option* ConfigParser::find(std::string_view section_name,
+                                               std::string_view key) const {
+    const auto section = m_sections.find(section_name);
+    if (section == m_sections.end()) return nullptr;
+    const auto option = section->second.options.find(key);
+    return option == section->second.options.end() ? nullptr : &option->second;
 }
 
 bool ConfigParser::add_section(const std::string& section_name, const std::string* comment) {
-    try {
-        if (!is_writable_section_name(section_name) || m_sections.count(section_name)) {
-            return false;
-        }
+    return guarded(L"add_section", [&] {
         Section section;
-        if (!make_comment_list(comment, section.comments)) return false;
-        m_section_order.push_back(section_name);
-        try {
-            m_sections.emplace(section_name, std::move(section));
-        } catch (...) {
-            m_section_order.pop_back();  // the list and the map hold the same names
-            throw;
-        }
+        if (!is_writable_section_name(section_name) || m_sections.count(section_name) ||
+            !make_comment_list(comment, section.comments))
+            return false;
+        // Whatever can fail comes first: the order list and the map hold the same names.
+        std::string name = section_name;
+        m_section_order.reserve(m_section_order.size() + 1);
+        m_sections.emplace(section_name, std::move(section));
+        m_section_order.push_back(std::move(name));
         m_modified = true;
         return true;
-    } catch (...) {
-        SYSERR_MESSAGE(L"Unspecified exception detected in ConfigParser::add_section");
-        return false;
-    }
+    });
 }
 
 bool ConfigParser::set(const std::string& section_name, const std::string& key,
                        const std::string& value, bool create_section, const std::string* comment) {
-    try {
-        if (!is_writable_key(key) || value.find('\n') != std::string::npos) return false;
+    return guarded(L"set", [&] {
         std::vector<std::string> comments;
-        if (!make_comment_list(comment, comments)) return false;
+        if (!is_writable_key(key) || value.find('\n') != std::string::npos ||
+            !make_comment_list(comment, comments))
+            return false;
         auto section = m_sections.find(section_name);
         if (section == m_sections.end()) {
             if (!create_section) return false;
@@ -383,10 +334,7 @@ bool ConfigParser::set(const std::string& section_name, const std::string& key,
         option.line = 0;
         m_modified = true;
         return true;
-    } catch (...) {
-        SYSERR_MESSAGE(L"exception detected");
-        return false;
-    }
+    });
 }
 
 bool ConfigParser::set(const std::string& section_name, const std::string& key, unsigned int value,
@@ -398,18 +346,16 @@ bool ConfigParser::set(const std::string& section_name, const std::string& key, 
                        bool create_section, const std::string* comment) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return set(section_name, key, std::string(digits, result.ptr), create_section, comment);
+    return guarded(L"set", [&] {
+        return set(section_name, key, std::string(digits, result.ptr), create_section, comment);
+    });
 }
 
 bool ConfigParser::set(const std::string& section_name, const std::string& key, const char* value,
                        bool create_section, const std::string* comment) {
-    if (!value) return false;
-    try {
-        return set(section_name, key, std::string(value), create_section, comment);
-    } catch (...) {
-        SYSERR_MESSAGE(L"exception detected");
-        return false;
-    }
+    return value && guarded(L"set", [&] {
+               return set(section_name, key, std::string(value), create_section, comment);
+           });
 }
 
 bool ConfigParser::set_bool(const std::string& section_name, const std::string& key, bool value,
@@ -419,17 +365,11 @@ bool ConfigParser::set_bool(const std::string& section_name, const std::string& 
 
 bool ConfigParser::get(const std::string& section_name, const std::string& key,
                        std::string& value) const {
-    try {
-        const auto section = m_sections.find(section_name);
-        if (section == m_sections.end()) return false;
-        const auto option = section->second.options.find(key);
-        if (option == section->second.options.end()) return false;
-        value = option->second.value;
-        return true;
-    } catch (...) {
-        SYSERR_MESSAGE(L"exception detected");
-        return false;
-    }
+    const Option* option = find(section_name, key);
+    return option && guarded(L"get", [&] {
+               value = option->value;
+               return true;
+           });
 }
 
 bool ConfigParser::get(const std::string& section_name, const std::string& key,

@@ -73,6 +73,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class ConfigParser {
@@ -167,6 +168,8 @@ private:
     class LineParser;
 
     bool write_file(const std::string& target) const;
+    // The option, or null when the section or the key is missing.
+    const Option* find(std::string_view section_name, std::string_view key) const;
 
     std::map<std::string, Section, std::less<>> m_sections;
     std::vector<std::string> m_section_order;

@@ -52,28 +52,6 @@ const SwitchKey SWITCH_KEYS[] = {
      &ConsoleSettings::EnableUpdateDateTimeBios, &ConsoleSettings::DisableUpdateDateTimeBios},
 };
 
-const char* authentication_word(AuthenticationMethod method) {
-    switch (method) {
-        case WindowsAuthentication:
-            return "Windows";
-        case DbmsAuthentication:
-            return "DBMS";
-    }
-    return nullptr;
-}
-
-const char* database_type_word(CallerIdDatabaseType type) {
-    switch (type) {
-        case CallerIdDbNone:
-            return "None";
-        case CallerIdDbLocal:
-            return "Local";
-        case CallerIdDbServer:
-            return "Server";
-    }
-    return nullptr;
-}
-
 // Keeps the first reason given; a null reason collects nothing.
 class Reason {
 public:
@@ -130,6 +108,28 @@ std::string entry_reason(const char* path, bool& exists) {
     return "The file could not be read to its end.";
 }
 
+// An enumeration's word, read through the one table of its words.
+template <typename Enum, size_t N>
+bool load_word(const ConfigParser& parser, const char* key, const EnumWord<Enum> (&table)[N],
+               void (ConsoleSettings::*set)(const Enum&), ConsoleSettings& settings,
+               Reason& reason) {
+    std::string word;
+    if (!parser.get(CALLER_ID, key, word)) {
+        reason.missing(CALLER_ID, key);
+        return false;
+    }
+    if (const std::optional<Enum> value = ValueOfWord(table, word)) {
+        (settings.*set)(*value);
+        return true;
+    }
+    syserr_report(SYSERR_FILE, __LINE__, 4,
+                  L"An invalid value for %s has been read from the Talvex settings file: %s", key,
+                  word.c_str());
+    reason.note(Reason::at(parser, CALLER_ID, key) + "\"" + word + "\" is not a valid value of \"" +
+                key + "\" in [CallerID].");
+    return false;
+}
+
 bool load_values(const ConfigParser& parser, ConsoleSettings& settings, Reason& reason) {
     unsigned int version = 0;
     bool result = parser.get(FILE_INFO, "version", version) && version == FILE_VERSION;
@@ -150,49 +150,12 @@ bool load_values(const ConfigParser& parser, ConsoleSettings& settings, Reason& 
         }
     }
 
-    const auto invalid_word = [&](const char* key, const std::string& word) {
-        reason.note(Reason::at(parser, CALLER_ID, key) + "\"" + word +
-                    "\" is not a valid value of \"" + key + "\" in [CallerID].");
-    };
-    std::string word;
-    if (parser.get(CALLER_ID, "Authentication", word)) {
-        if (word == "Windows") {
-            settings.SetAuthentication(WindowsAuthentication);
-        } else if (word == "DBMS") {
-            settings.SetAuthentication(DbmsAuthentication);
-        } else {
-            syserr_report(
-                SYSERR_FILE, __LINE__, 4,
-                L"An invalid value for Authentication has been read from the Talvex settings "
-                L"file: %s",
-                word.c_str());
-            invalid_word("Authentication", word);
-            result = false;
-        }
-    } else {
-        reason.missing(CALLER_ID, "Authentication");
-        result = false;
-    }
-
-    if (parser.get(CALLER_ID, "CallerIDDatabaseType", word)) {
-        if (word == "None") {
-            settings.SetCallerIdDatabaseType(CallerIdDbNone);
-        } else if (word == "Local") {
-            settings.SetCallerIdDatabaseType(CallerIdDbLocal);
-        } else if (word == "Server") {
-            settings.SetCallerIdDatabaseType(CallerIdDbServer);
-        } else {
-            syserr_report(SYSERR_FILE, __LINE__, 4,
-                          L"An invalid value for CallerIDDatabaseType has been read from the "
-                          L"Talvex settings file: %s",
-                          word.c_str());
-            invalid_word("CallerIDDatabaseType", word);
-            result = false;
-        }
-    } else {
-        reason.missing(CALLER_ID, "CallerIDDatabaseType");
-        result = false;
-    }
+    result = load_word(parser, "Authentication", kAuthenticationWords,
+                       &ConsoleSettings::SetAuthentication, settings, reason) &&
+             result;
+    result = load_word(parser, "CallerIDDatabaseType", kDatabaseTypeWords,
+                       &ConsoleSettings::SetCallerIdDatabaseType, settings, reason) &&
+             result;
 
     for (const SwitchKey& entry : SWITCH_KEYS) {
         bool on = false;
@@ -224,6 +187,21 @@ bool refused(const char* key) {
     syserr_report(SYSERR_FILE, __LINE__, 4,
                   L"The setting %s cannot be stored in the Talvex settings file", key);
     return false;
+}
+
+// An enumeration's word, from the same table the load reads; a value outside it is
+// logged and nothing is stored.
+template <typename Enum, size_t N>
+bool save_word(ConfigParser& parser, const char* key, const EnumWord<Enum> (&table)[N],
+               Enum value) {
+    const std::string_view word = WordOf(table, value);
+    if (word.empty()) {
+        const std::wstring message =
+            L"Unexpected value for the setting " + std::wstring(key, key + std::strlen(key));
+        LogValue(SYSERR_FILE, __LINE__, 4, value, message.c_str());
+        return false;
+    }
+    return parser.set(CALLER_ID, key, std::string(word), true) || refused(key);
 }
 
 }  // namespace
@@ -279,21 +257,10 @@ bool SaveConsoleSettings(const char* path, const ConsoleSettings& settings) {
             return refused(entry.key);
     }
 
-    const char* word = authentication_word(settings.GetAuthentication());
-    if (!word) {
-        LogValue(SYSERR_FILE, __LINE__, 4, settings.GetAuthentication(),
-                 L"Unexpected value for the setting Authentication");
+    if (!save_word(parser, "Authentication", kAuthenticationWords, settings.GetAuthentication()) ||
+        !save_word(parser, "CallerIDDatabaseType", kDatabaseTypeWords,
+                   settings.GetCallerIdDatabaseType()))
         return false;
-    }
-    if (!parser.set(CALLER_ID, "Authentication", word, true)) return refused("Authentication");
-    word = database_type_word(settings.GetCallerIdDatabaseType());
-    if (!word) {
-        LogValue(SYSERR_FILE, __LINE__, 4, settings.GetCallerIdDatabaseType(),
-                 L"Unexpected value for the setting CallerIDDatabaseType");
-        return false;
-    }
-    if (!parser.set(CALLER_ID, "CallerIDDatabaseType", word, true))
-        return refused("CallerIDDatabaseType");
 
     const SwitchKey& console_log = SWITCH_KEYS[0];
     if (!parser.set_bool(CONSOLE_OPTIONS, console_log.key, (settings.*console_log.get)(), true))

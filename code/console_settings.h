@@ -3,8 +3,13 @@
 // "changed" flag that decides whether the settings file is rewritten after OK.
 // No validation here: the pages validate before they write.
 
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 enum AuthenticationMethod : int32_t {
     WindowsAuthentication = 0,
@@ -16,6 +21,40 @@ enum CallerIdDatabaseType : int32_t {
     CallerIdDbLocal = 1,
     CallerIdDbServer = 2,
 };
+
+// The words of the settings file for each enumeration, one table each: loading,
+// saving and the command-line tool's `set` and `check` all read them here.
+template <typename Enum>
+struct EnumWord {
+    Enum value;
+    std::string_view word;
+};
+inline constexpr EnumWord<AuthenticationMethod> kAuthenticationWords[] = {
+    {WindowsAuthentication, "Windows"}, {DbmsAuthentication, "DBMS"}};
+inline constexpr EnumWord<CallerIdDatabaseType> kDatabaseTypeWords[] = {
+    {CallerIdDbNone, "None"}, {CallerIdDbLocal, "Local"}, {CallerIdDbServer, "Server"}};
+
+// The word for `value`; empty for a value outside the enumeration.
+template <typename Enum, size_t N>
+constexpr std::string_view WordOf(const EnumWord<Enum> (&table)[N], Enum value) {
+    for (const EnumWord<Enum>& entry : table)
+        if (entry.value == value) return entry.word;
+    return {};
+}
+
+// The value `word` names: exactly as the file spells it, or in any case when asked.
+template <typename Enum, size_t N>
+std::optional<Enum> ValueOfWord(const EnumWord<Enum> (&table)[N], std::string_view word,
+                                bool anyCase = false) {
+    const auto same = [anyCase](char a, char b) {
+        return a == b || (anyCase && std::tolower(static_cast<unsigned char>(a)) ==
+                                         std::tolower(static_cast<unsigned char>(b)));
+    };
+    for (const EnumWord<Enum>& entry : table)
+        if (std::equal(word.begin(), word.end(), entry.word.begin(), entry.word.end(), same))
+            return entry.value;
+    return std::nullopt;
+}
 
 class ConsoleSettings {
 public:

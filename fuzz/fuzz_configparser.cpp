@@ -12,6 +12,7 @@
 #include <string>
 
 #include "code/configparser.h"
+#include "tests/support/ini_text.h"
 
 namespace {
 
@@ -40,9 +41,6 @@ std::string read_bytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-const char* const SEPARATOR =
-    "# -----------------------------------------------------------------------------";
-
 // The content a written file must read back to: a section without comments
 // gains the separator line written above it.
 bool same_after_round_trip(const ConfigParser& first, const ConfigParser& second) {
@@ -53,7 +51,7 @@ bool same_after_round_trip(const ConfigParser& first, const ConfigParser& second
         const auto other = second.sections().find(name);
         if (other == second.sections().end()) return false;
         const auto expected_comments =
-            section.comments.empty() ? std::vector<std::string>{SEPARATOR} : section.comments;
+            section.comments.empty() ? std::vector<std::string>{kIniSeparator} : section.comments;
         if (other->second.comments != expected_comments) return false;
         if (section.options.size() != other->second.options.size()) return false;
         auto a = section.options.begin();

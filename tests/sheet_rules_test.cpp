@@ -19,19 +19,14 @@ std::vector<uint32_t> insert_all(const std::vector<uint32_t>& values) {
     return list;
 }
 
+// Unsigned order, equal items beside their equals, -1 for the end.
 TEST(OrderedInsertion, KeepsTheListOrderedByData) {
-    const struct {
-        std::vector<uint32_t> inserted, expected;
-    } cases[] = {
-        {{3, 1, 2}, {1, 2, 3}},
+    const std::pair<std::vector<uint32_t>, std::vector<uint32_t>> cases[] = {
         {{1036, 1031, 1033, 1033, 1040}, {1031, 1033, 1033, 1036, 1040}},
         {{9, 7, 5, 3, 1, 8, 6, 4, 2, 0}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
-        {{0x80000000u, 1, 0xFFFFFFFFu, 2}, {1, 2, 0x80000000u, 0xFFFFFFFFu}},  // unsigned
+        {{0x80000000u, 1, 0xFFFFFFFFu, 2}, {1, 2, 0x80000000u, 0xFFFFFFFFu}},
     };
-    for (const auto& c : cases) EXPECT_EQ(insert_all(c.inserted), c.expected);
-}
-
-TEST(OrderedInsertion, PositionsAtTheEdgesAndAmongEquals) {
+    for (const auto& [inserted, expected] : cases) EXPECT_EQ(insert_all(inserted), expected);
     const std::vector<uint32_t> list = {10, 20, 20, 20, 30};
     EXPECT_EQ(OrderedInsertPosition({}, 5), 0);
     EXPECT_EQ(OrderedInsertPosition(list, 10), 0);
