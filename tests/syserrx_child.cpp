@@ -24,7 +24,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <locale.h>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -34,18 +33,14 @@
 #include <thread>
 #include <vector>
 
+#include "code/char2wchar.h"
 #include "code/syserrx.h"
 
 namespace {
 
 std::wstring widen(const char* text) {
-    static const locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
-    const locale_t previous = uselocale(utf8);
-    std::wstring wide(std::strlen(text) + 1, L'\0');
-    const size_t n = std::mbstowcs(wide.data(), text, wide.size());
-    uselocale(previous);
-    if (n == static_cast<size_t>(-1)) std::exit(2);
-    wide.resize(n);
+    std::wstring wide;
+    if (!utf8_to_wide(text, wide)) std::exit(2);
     return wide;
 }
 
