@@ -8,6 +8,71 @@
 
 namespace syserr {
 
+namespace {
+
+// The formats reports use, made without vswprintf, which costs more than the rest of
+// a record: text, "%ls", "%d", "%%", and "%s" of ASCII (other bytes need the locale).
+// False for anything else; `out` is then to be made again by vswprintf.
+bool format_plainly(wchar_t* out, const wchar_t* format, va_list args) {
+    size_t used = 0;
+    const auto put = [&](wchar_t c) {
+        if (used < kMessageSize - 1) out[used++] = c;
+    };
+    for (const wchar_t* f = format; *f; ++f) {
+        if (*f != L'%') {
+            put(*f);
+        } else if (f[1] == L'%') {
+            put(*++f);
+        } else if (f[1] == L'l' && f[2] == L's') {
+            const wchar_t* text = va_arg(args, const wchar_t*);
+            if (!text) return false;
+            while (*text) put(*text++);
+            f += 2;
+        } else if (f[1] == L's') {
+            const char* text = va_arg(args, const char*);
+            if (!text) return false;
+            for (; *text; ++text) {
+                if (static_cast<unsigned char>(*text) >= 0x80u) return false;
+                put(static_cast<wchar_t>(*text));
+            }
+            ++f;
+        } else if (f[1] == L'd') {
+            const int value = va_arg(args, int);
+            wchar_t digits[12];
+            size_t n = 0;
+            unsigned magnitude =
+                value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+            do {
+                digits[n++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+                magnitude /= 10;
+            } while (magnitude);
+            if (value < 0) put(L'-');
+            while (n) put(digits[--n]);
+            ++f;
+        } else {
+            return false;
+        }
+    }
+    out[used] = L'\0';
+    return true;
+}
+
+}  // namespace
+
+void format_message(wchar_t* out, const wchar_t* format, va_list args) {
+    out[0] = L'\0';
+    if (!format) return;
+    va_list copy;
+    va_copy(copy, args);
+    const bool made = format_plainly(out, format, copy);
+    va_end(copy);
+    if (made) return;
+    // glibc leaves a cut result unterminated and stops early at a narrow argument
+    // the locale cannot read; either way the text so far stands.
+    std::vswprintf(out, kMessageSize, format, args);
+    out[kMessageSize - 1] = L'\0';
+}
+
 void copy_tail(wchar_t* destination, size_t capacity, const wchar_t* text) {
     size_t length = std::wcslen(text);
     if (length >= capacity) {

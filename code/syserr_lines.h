@@ -3,6 +3,7 @@
 // the lines are fixed: peers parse them. Nothing here uses an object that the
 // process's exit destroys, so a record can be written while it exits.
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -35,6 +36,9 @@ struct Record {
     wchar_t error_text[kErrorTextSize];
     wchar_t timestamp[kTimeSize];  // made only for the file and syslog lines
 };
+
+// The message: the format with its arguments, cut to kMessageSize - 1 characters.
+void format_message(wchar_t* out, const wchar_t* format, va_list args);
 
 // Keeps the last capacity - 1 characters of text: the end of a path names it best.
 void copy_tail(wchar_t* destination, size_t capacity, const wchar_t* text);

@@ -96,13 +96,7 @@ void write_record(Record& r, const wchar_t* format, va_list args) {
     r.time = std::time(nullptr);
     r.pid = process_id();
     r.tid = thread_id();
-    r.message[0] = L'\0';
-    if (format) {
-        // glibc leaves a cut result unterminated and stops early at a narrow
-        // argument the locale cannot read; either way the text so far stands.
-        std::vswprintf(r.message, kMessageSize, format, args);
-        r.message[kMessageSize - 1] = L'\0';
-    }
+    format_message(r.message, format, args);
 
     const uint32_t mask = g_mask;
     const bool to_syslog = (mask & kSyslog) && g_syslog.is_open();

@@ -24,6 +24,7 @@ TEST(TextHelpers, ParseDecimalStrNicmpAndStrCopyBounded) {
     EXPECT_EQ(str_nicmp("TRUE", "true", 4), 0);
     EXPECT_EQ(str_nicmp("yes", "YES", 10), 0) << "both end together before n";
     EXPECT_EQ(str_nicmp("tru", "true", 3), 0);
+    EXPECT_EQ(str_nicmp("a", "b", 0), 0);
     EXPECT_LT(str_nicmp("tru", "true", 4), 0);
     EXPECT_GT(str_nicmp("c", "B", 1), 0);
     char buffer[8] = "xxxxxxx";

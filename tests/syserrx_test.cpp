@@ -135,7 +135,7 @@ TEST_F(LogOutputs, ConsoleAndFileLinesPlainAndComplemented) {
 TEST_F(LogOutputs, SyslogDatagramsErrorsAndValues) {
     const Child child =
         run(env("10", receiver().c_str()),
-            {"report", "first", "error", "2", "open(path)", "value", "3", "100%s %n"});
+            {"report", "first", "error", "2", "open(path)", "value", "-3", "100%s %n"});
     EXPECT_EQ(child.out, "");
     const std::vector<std::string> d = m_receiver.receive();
     ASSERT_EQ(d.size(), 3u);
@@ -149,7 +149,7 @@ TEST_F(LogOutputs, SyslogDatagramsErrorsAndValues) {
     expect_timestamp(d[0].substr(first.size(), d[0].size() - first.size() - 1), child);
     EXPECT_EQ(d[1], "<11>00000001" + who +
                         "44\t(0xc, 2):\tCheck failed [open(path)].\tNo such file or directory\n");
-    EXPECT_EQ(d[2], "<11>00000002" + who + "45\t(0x4, 0):\t100%s %n Value=3\t\n");
+    EXPECT_EQ(d[2], "<11>00000002" + who + "45\t(0x4, 0):\t100%s %n Value=-3\t\n");
     const std::vector<LogRecord> r = records();
     ASSERT_EQ(r.size(), 3u);
     EXPECT_EQ(std::tie(r[1].flags, r[1].error, r[1].message, r[1].error_text),
