@@ -11,7 +11,7 @@ namespace syserr {
 namespace {
 
 // The formats reports use, made without vswprintf, which costs more than the rest of
-// a record: text, "%ls", "%d", "%%", and "%s" of ASCII (other bytes need the locale).
+// a record: text, "%ls", "%%", and "%s" of ASCII (other bytes need the locale).
 // False for anything else; `out` is then to be made again by vswprintf.
 bool format_plainly(wchar_t* out, const wchar_t* format, va_list args) {
     size_t used = 0;
@@ -35,19 +35,6 @@ bool format_plainly(wchar_t* out, const wchar_t* format, va_list args) {
                 if (static_cast<unsigned char>(*text) >= 0x80u) return false;
                 put(static_cast<wchar_t>(*text));
             }
-            ++f;
-        } else if (f[1] == L'd') {
-            const int value = va_arg(args, int);
-            wchar_t digits[12];
-            size_t n = 0;
-            unsigned magnitude =
-                value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-            do {
-                digits[n++] = static_cast<wchar_t>(L'0' + magnitude % 10);
-                magnitude /= 10;
-            } while (magnitude);
-            if (value < 0) put(L'-');
-            while (n) put(digits[--n]);
             ++f;
         } else {
             return false;
