@@ -25,7 +25,7 @@ public:
 
 protected:
     ~Output() = default;
-    // Never throws: nothing may escape to the reporter.
+    // An exception ends the record; the entry keeps it from the reporter.
     virtual void emit(const Record& record) = 0;
 };
 

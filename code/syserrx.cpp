@@ -26,14 +26,15 @@ constexpr uint32_t kFile = 2;
 constexpr uint32_t kComplement = 4;
 constexpr uint32_t kSyslog = 8;
 
-// All guarded by log_lock().
-bool g_initialised = false;
-uint32_t g_mask = 0;
-uint32_t g_sequence = 0;
-wchar_t g_module[kModuleSize];
-ConsoleOutput g_console;
-FileOutput g_file;
-SyslogOutput g_syslog;
+// All guarded by log_lock(). Made before any code runs and never destroyed, so a
+// report can come from any static object's constructor or destructor.
+constinit bool g_initialised = false;
+constinit uint32_t g_mask = 0;
+constinit uint32_t g_sequence = 0;
+constinit wchar_t g_module[kModuleSize] = {};
+constinit ConsoleOutput g_console;
+constinit FileOutput g_file;
+constinit SyslogOutput g_syslog;
 
 // Process and thread ids cost a system call each here, so they are kept, and
 // forgotten in the child after a fork.
