@@ -26,56 +26,17 @@ bool IsTrailingSpace(char c) {
 namespace caller_id_text {
 
 std::string CopyToNarrow(const std::wstring& text) {
+    // Each UTF-16 unit gives its low byte.
     std::string narrow;
-    narrow.reserve(text.size());
-    for (wchar_t c : text) {
-        auto unit = static_cast<uint32_t>(c);
-        if (unit > 0xFFFF) {
-            // Two UTF-16 units, each giving its low byte.
-            unit -= 0x10000;
-            narrow.push_back(static_cast<char>((0xD800 + (unit >> 10)) & 0xFF));
-            narrow.push_back(static_cast<char>((0xDC00 + (unit & 0x3FF)) & 0xFF));
-        } else {
-            narrow.push_back(static_cast<char>(unit & 0xFF));
-        }
-    }
+    for (const char16_t unit : wide_to_utf16(text))
+        narrow.push_back(static_cast<char>(unit & 0xFF));
     return narrow;
 }
 
 void WidenTrimmed(const std::string& bytes, std::wstring& text) {
     size_t end = bytes.size();
     while (end > 0 && IsTrailingSpace(bytes[end - 1])) --end;
-    text.resize(end);  // an upper bound: every byte gives at most one character
-    size_t out = 0;
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    for (size_t i = 0; i < end;) {
-        unsigned char lead = in[i];
-        if (lead < 0x80) {
-            text[out++] = lead;
-            ++i;
-            continue;
-        }
-        size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-        if (lead > 0xF4) length = 0;
-        uint32_t code = length == 4 ? lead & 0x07 : length == 3 ? lead & 0x0F : lead & 0x1F;
-        bool valid = length != 0 && i + length <= end;
-        for (size_t k = 1; valid && k < length; ++k) {
-            if ((in[i + k] & 0xC0) != 0x80) valid = false;
-            code = (code << 6) | (in[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-                      (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF))
-            valid = false;
-        if (valid) {
-            text[out++] = static_cast<wchar_t>(code);
-            i += length;
-        } else {
-            text[out++] = lead;
-            ++i;
-        }
-    }
-    text.resize(out);
+    text = utf8_to_wide_lenient(std::string_view(bytes.data(), end));
 }
 
 }  // namespace caller_id_text

@@ -114,7 +114,7 @@ bool same_settings(const ConsoleSettings& a, const ConsoleSettings& b) {
 
 std::string json_string(const std::string& bytes) {
     std::string result = "\"";
-    for (const wchar_t code : WidenLenient(bytes)) {
+    for (const wchar_t code : utf8_to_wide_lenient(bytes)) {
         if (code == L'"' || code == L'\\') {
             result += '\\';
             result += static_cast<char>(code);
@@ -123,7 +123,7 @@ std::string json_string(const std::string& bytes) {
             std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
             result += escaped;
         } else {
-            result += WideToUtf8(std::wstring(1, code));
+            result += wide_to_utf8(std::wstring(1, code));
         }
     }
     return result + "\"";
@@ -190,11 +190,11 @@ int run_get(const Command& command) {
 void apply_caller_id_page(ConsoleSettings& settings) {
     const auto trimmed = [](const std::string& text) {
         std::wstring wide;
-        return Utf8ToWide(text, wide) ? WideToUtf8(Trimmed(wide)) : text;
+        return utf8_to_wide(text, wide) ? wide_to_utf8(Trimmed(wide)) : text;
     };
     settings.SetLocalFileName(trimmed(settings.GetLocalFileName()));
     settings.SetDbmsTcpPort(
-        std::to_string(NormalisedPort(WidenLenient(settings.GetDbmsTcpPort()))));
+        std::to_string(NormalisedPort(utf8_to_wide_lenient(settings.GetDbmsTcpPort()))));
     settings.SetAdmServer(trimmed(settings.GetAdmServer()));
     settings.SetUserId(trimmed(settings.GetUserId()));
 }
@@ -203,15 +203,15 @@ void apply_caller_id_page(ConsoleSettings& settings) {
 // page's own message where the page has one).
 std::string checked_value(const SettingKey& key, const std::string& value, std::string& stored) {
     std::wstring wide;
-    if (!Utf8ToWide(value, wide)) return "the value is not UTF-8 text";
+    if (!utf8_to_wide(value, wide)) return "the value is not UTF-8 text";
     if (value.find_first_of("\r\n") != std::string::npos)
         return "the settings file cannot hold a line break";
     switch (key.kind) {
         case SettingKind::Text:
-            stored = WideToUtf8(Trimmed(wide));
+            stored = wide_to_utf8(Trimmed(wide));
             return {};
         case SettingKind::UserName:
-            stored = WideToUtf8(Trimmed(wide));
+            stored = wide_to_utf8(Trimmed(wide));
             if (Trimmed(wide).size() > MaxUserNameLength)
                 return "the user name takes at most " + std::to_string(MaxUserNameLength) +
                        " characters";
@@ -228,7 +228,7 @@ std::string checked_value(const SettingKey& key, const std::string& value, std::
             return {};
         case SettingKind::Port: {
             const std::optional<uint32_t> port = ParsePortText(wide);
-            if (!port || !PortInRange(*port)) return WideToUtf8(kPortRangeMessage);
+            if (!port || !PortInRange(*port)) return wide_to_utf8(kPortRangeMessage);
             stored = std::to_string(*port);
             return {};
         }
@@ -238,8 +238,8 @@ std::string checked_value(const SettingKey& key, const std::string& value, std::
             fields.localFileName = wide;
             std::wstring name;
             if (const unsigned id = ValidateCallerIdFields(fields, name))
-                return WideToUtf8(LoadCachedString(id));
-            stored = WideToUtf8(name);
+                return wide_to_utf8(LoadCachedString(id));
+            stored = wide_to_utf8(name);
             return {};
         }
         case SettingKind::Authentication:
@@ -275,15 +275,15 @@ std::string checked_value(const SettingKey& key, const std::string& value, std::
 std::string validate_caller_id_page(ConsoleSettings& settings) {
     CallerIdFields fields;
     fields.kind = settings.GetCallerIdDatabaseType();
-    fields.localFileName = WidenLenient(settings.GetLocalFileName());
-    fields.server = WidenLenient(settings.GetAdmServer());
-    fields.port = ParsePortText(WidenLenient(settings.GetDbmsTcpPort()));
+    fields.localFileName = utf8_to_wide_lenient(settings.GetLocalFileName());
+    fields.server = utf8_to_wide_lenient(settings.GetAdmServer());
+    fields.port = ParsePortText(utf8_to_wide_lenient(settings.GetDbmsTcpPort()));
     fields.dbmsAuthentication = settings.GetAuthentication() == DbmsAuthentication;
-    fields.userName = WidenLenient(settings.GetUserId());
-    fields.password = WidenLenient(settings.GetPassword());
+    fields.userName = utf8_to_wide_lenient(settings.GetUserId());
+    fields.password = utf8_to_wide_lenient(settings.GetPassword());
     std::wstring name;
     if (const unsigned id = ValidateCallerIdFields(fields, name)) {
-        std::string text = WideToUtf8(LoadCachedString(id));
+        std::string text = wide_to_utf8(LoadCachedString(id));
         if (id == IDS_FILL_ALL_FIELDS)
             text += fields.kind == CallerIdDbLocal
                         ? " (the local kind needs CallerID.Local_FileName)"
@@ -291,7 +291,7 @@ std::string validate_caller_id_page(ConsoleSettings& settings) {
                           "authentication CallerID.UserID and CallerID.Password)";
         return text;
     }
-    if (fields.kind == CallerIdDbLocal) settings.SetLocalFileName(WideToUtf8(name));
+    if (fields.kind == CallerIdDbLocal) settings.SetLocalFileName(wide_to_utf8(name));
     return {};
 }
 
@@ -378,7 +378,7 @@ int run_set(const Command& command) {
     // settings that name it are saved.
     bool localCreated = false;
     if (localKind) {
-        const std::wstring name = WidenLenient(edited.GetLocalFileName());
+        const std::wstring name = utf8_to_wide_lenient(edited.GetLocalFileName());
         std::wstring local;
         if (machineFile) {
             wchar_t dataFolder[winutils::MAX_PATH_UNITS] = {};
@@ -386,7 +386,7 @@ int run_set(const Command& command) {
             local = LocalDatabasePath(dataFolder, name);
         } else {
             std::wstring folder;
-            Utf8ToWide(std::filesystem::path(path).parent_path().string(), folder);
+            utf8_to_wide(std::filesystem::path(path).parent_path().string(), folder);
             local = AppendPathPiece(folder, Trimmed(name));
         }
         const std::string localPath = file_system_text(local);
@@ -420,7 +420,7 @@ int run_set(const Command& command) {
     print_line("changed");
     std::wstring notice(kRestartNoticeFormat);
     notice.replace(notice.find(L"%ls"), 3, kProductName);
-    print_line(WideToUtf8(notice));
+    print_line(wide_to_utf8(notice));
     return ExitDone;
 }
 
@@ -452,14 +452,14 @@ int run_test_connection(const Command& command) {
     // What the page hands the dialog: trimmed server and user, the port as shown.
     CallerIdFields fields;
     fields.kind = CallerIdDbServer;
-    fields.server = Trimmed(WidenLenient(settings.GetAdmServer()));
-    fields.port = NormalisedPort(WidenLenient(settings.GetDbmsTcpPort()));
+    fields.server = Trimmed(utf8_to_wide_lenient(settings.GetAdmServer()));
+    fields.port = NormalisedPort(utf8_to_wide_lenient(settings.GetDbmsTcpPort()));
     fields.dbmsAuthentication = settings.GetAuthentication() == DbmsAuthentication;
-    fields.userName = Trimmed(WidenLenient(settings.GetUserId()));
-    fields.password = WidenLenient(settings.GetPassword());
+    fields.userName = Trimmed(utf8_to_wide_lenient(settings.GetUserId()));
+    fields.password = utf8_to_wide_lenient(settings.GetPassword());
     std::wstring unused;
     if (const unsigned id = ValidateCallerIdFields(fields, unused)) {
-        report(WideToUtf8(LoadCachedString(id)));
+        report(wide_to_utf8(LoadCachedString(id)));
         return ExitRefused;
     }
     DbmsConnectionSettings connection;
@@ -473,12 +473,12 @@ int run_test_connection(const Command& command) {
     const bool passed = RunConnectionTest(
         ClientLibraryFolder(), connection,
         [](const std::wstring& line) {
-            print_line(WideToUtf8(line));
+            print_line(wide_to_utf8(line));
             std::fflush(stdout);
         },
         command.verbose ? &details : nullptr);
     if (command.verbose)
-        std::printf("\n%s", WideToUtf8(DescribeConnectionTestDetails(details)).c_str());
+        std::printf("\n%s", wide_to_utf8(DescribeConnectionTestDetails(details)).c_str());
     return passed ? ExitDone : ExitRefused;
 }
 

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "app/string_table.h"
+#include "code/char2wchar.h"
 #include "code/firebird_client.h"
 #include "code/syserrx.h"
 
@@ -20,14 +21,8 @@ const wchar_t* const TEST_QUERY = L"SELECT FIRST(1) * from CallerID";
 // File-system bytes (the process locale's encoding) to wide text; empty when they do
 // not convert.
 std::wstring FromFileSystemBytes(const std::string& bytes) {
-    std::mbstate_t state{};
-    const char* source = bytes.c_str();
-    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1)) return {};
-    std::wstring text(length, L'\0');
-    source = bytes.c_str();
-    state = std::mbstate_t{};
-    std::mbsrtowcs(text.data(), &source, length + 1, &state);
+    std::wstring text;
+    mbchar_to_wchar(bytes.c_str(), text);
     return text;
 }
 

@@ -5,19 +5,15 @@
 #include <cwchar>
 #include <vector>
 
+#include "code/char2wchar.h"
+
 std::wstring LanguageFolderBeside(const std::string& executablePath) {
     const size_t slash = executablePath.rfind('/');
     if (slash == std::string::npos) return {};
     // The root folder keeps its "/"; any other folder loses its last element only.
     const std::string folder = executablePath.substr(0, slash == 0 ? 1 : slash);
-    std::mbstate_t state{};
-    const char* source = folder.c_str();
-    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1)) return {};
-    std::wstring wide(length, L'\0');
-    source = folder.c_str();
-    state = std::mbstate_t{};
-    std::mbsrtowcs(wide.data(), &source, length, &state);
+    std::wstring wide;
+    if (!mbchar_to_wchar(folder.c_str(), wide)) return {};
     if (wide.back() != L'/') wide += L'/';
     return wide + std::wstring(kLanguageSubFolder);
 }

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "app/caller_id_rules.h"
+#include "code/char2wchar.h"
 
 namespace {
 
@@ -14,36 +15,6 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-// The length of the UTF-8 sequence at `at` and its code point; 0 when it is not one.
-size_t decode_utf8(std::string_view bytes, size_t at, char32_t& code) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(at);
-    size_t length = 0;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > bytes.size()) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
 }
 
 }  // namespace
@@ -71,7 +42,7 @@ std::string DisplayValue(const ConsoleSettings& settings, const SettingKey& key)
     if (key.key == "CallerIDDatabaseType")
         return std::string(WordOf(kDatabaseTypeWords, settings.GetCallerIdDatabaseType()));
     if (key.key == "DbmsTcpPort")
-        return std::to_string(NormalisedPort(WidenLenient(settings.GetDbmsTcpPort())));
+        return std::to_string(NormalisedPort(utf8_to_wide_lenient(settings.GetDbmsTcpPort())));
     if (key.key == "Local_FileName") return settings.GetLocalFileName();
     if (key.key == "Password") return settings.GetPassword();
     if (key.key == "UserID") return settings.GetUserId();
@@ -139,56 +110,4 @@ std::optional<uint32_t> ParseDecimal(std::string_view text) {
     }
     if (value > UINT32_MAX) return std::nullopt;
     return static_cast<uint32_t>(value);
-}
-
-bool Utf8ToWide(std::string_view bytes, std::wstring& text) {
-    std::wstring result;
-    for (size_t at = 0; at < bytes.size();) {
-        char32_t code = 0;
-        const size_t length = decode_utf8(bytes, at, code);
-        if (length == 0) return false;
-        result.push_back(static_cast<wchar_t>(code));
-        at += length;
-    }
-    text = std::move(result);
-    return true;
-}
-
-std::wstring WidenLenient(std::string_view bytes) {
-    std::wstring result;
-    for (size_t at = 0; at < bytes.size();) {
-        char32_t code = 0;
-        size_t length = decode_utf8(bytes, at, code);
-        if (length == 0) {
-            code = static_cast<unsigned char>(bytes[at]);
-            length = 1;
-        }
-        result.push_back(static_cast<wchar_t>(code));
-        at += length;
-    }
-    return result;
-}
-
-std::string WideToUtf8(std::wstring_view text) {
-    std::string result;
-    for (const wchar_t unit : text) {
-        auto code = static_cast<char32_t>(unit);
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-        if (code < 0x80) {
-            result.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            result.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            result.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            result.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            result.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            result.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            result.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            result.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return result;
 }

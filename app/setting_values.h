@@ -64,9 +64,3 @@ std::optional<bool> ParseSwitchWord(std::string_view word);
 bool IsLanguageIdentifier(uint32_t id);
 // A decimal number (no sign, no blanks) that fits 32 bits.
 std::optional<uint32_t> ParseDecimal(std::string_view text);
-
-// Strict UTF-8 to wide text: false for bytes that are not UTF-8.
-bool Utf8ToWide(std::string_view bytes, std::wstring& text);
-// Lenient: a byte that is not part of valid UTF-8 keeps its value as a code point.
-std::wstring WidenLenient(std::string_view bytes);
-std::string WideToUtf8(std::wstring_view text);

@@ -10,6 +10,7 @@
 
 #include "app/caller_id_rules.h"
 #include "app/setting_values.h"
+#include "code/char2wchar.h"
 #include "code/configparser.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string problem_of_value(const SettingKey& key, const std::string& value, bo
                 return "invalid word " + quoted(value) + " for " + name + " (True or False)";
             break;
         case SettingKind::Port: {
-            const std::optional<uint32_t> port = ParsePortText(WidenLenient(value));
+            const std::optional<uint32_t> port = ParsePortText(utf8_to_wide_lenient(value));
             if (!port) return "port " + quoted(value) + " is no number";
             if (!PortInRange(*port))
                 return "port " + std::to_string(*port) + " is out of range 1-65535";

@@ -28,18 +28,6 @@ std::string process_display_locale() {
     return name;
 }
 
-bool to_wide(const std::string& text, std::wstring& wide) {
-    std::mbstate_t state{};
-    const char* source = text.c_str();
-    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1)) return false;
-    wide.assign(length, L'\0');
-    source = text.c_str();
-    state = std::mbstate_t{};
-    std::mbsrtowcs(wide.data(), &source, length, &state);
-    return true;
-}
-
 // What NTFS returns for a search: case-insensitive name order. The name as
 // compared: each character upper-cased, and a byte that the locale cannot read as
 // a character kept as itself, above every character. Every name has one key, so the
@@ -89,19 +77,8 @@ std::wstring LanguageDisplayName(uint16_t wLanguageId, const char* displayLocale
     const int32_t units =
         uloc_getDisplayName(locale, display.c_str(), name, kLanguageNameUnits, &status);
     if (U_FAILURE(status) || units <= 0) return {};
-    std::wstring text;
-    for (int32_t i = 0; i < units && i < static_cast<int32_t>(kLanguageNameUnits); ++i) {
-        const char16_t c = name[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            text.push_back(
-                static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00)));
-            ++i;
-        } else {
-            text.push_back(static_cast<wchar_t>(c));
-        }
-    }
-    return text;
+    return utf16_to_wide(std::u16string_view(
+        name, std::min<size_t>(static_cast<size_t>(units), kLanguageNameUnits)));
 }
 
 bool ListMatchingFiles(const std::string& folder, const std::string& pattern,
@@ -183,7 +160,7 @@ bool FindLanguageLibraries(const wchar_t* lpzLangFilePath, const wchar_t* lpzLan
 
     for (const std::string& name : names) {
         std::wstring fileName;
-        if (!to_wide(name, fileName)) {
+        if (!mbchar_to_wchar(name.c_str(), fileName)) {
             SYSERR_ASSERT_FAILED(L"mbstowcs(fdFindFileData.cFileName) != (size_t)-1");
             continue;
         }

@@ -6,8 +6,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cwchar>
 #include <mutex>
+#include <string>
 
+#include "code/char2wchar.h"
 #include "code/syserrx.h"
 
 namespace {
@@ -28,15 +31,13 @@ bool fetch_name() {
     char narrow[kNameCapacity];
     if (gethostname(narrow, sizeof narrow) != 0) return false;
     narrow[kNameCapacity - 1] = '\0';
-    const size_t length = std::mbstowcs(g_name, narrow, kNameCapacity - 1);
-    if (length == static_cast<size_t>(-1)) {
+    std::wstring wide;
+    if (!mbchar_to_wchar(narrow, wide)) {
         // Not representable in the locale: keep the bytes as they are.
-        size_t i = 0;
-        for (; narrow[i]; ++i) g_name[i] = static_cast<unsigned char>(narrow[i]);
-        g_name[i] = L'\0';
-    } else {
-        g_name[length] = L'\0';
+        wide.clear();
+        for (const char* p = narrow; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
     }
+    std::wmemcpy(g_name, wide.c_str(), wide.size() + 1);
     return true;
 }
 

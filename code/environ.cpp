@@ -5,24 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include "code/char2wchar.h"
 #include "code/syserrx.h"
-
-namespace {
-
-// Wide text here is the process locale's view of the environment's bytes.
-bool narrow_name(const wchar_t* name, std::string& out) {
-    std::mbstate_t state{};
-    const wchar_t* source = name;
-    const size_t length = std::wcsrtombs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1)) return false;
-    out.assign(length, '\0');
-    source = name;
-    state = {};
-    std::wcsrtombs(out.data(), &source, length, &state);
-    return true;
-}
-
-}  // namespace
 
 bool env_exists(const char* name) {
     if (!name) {
@@ -50,17 +34,13 @@ bool env_get_w(const wchar_t* name, wchar_t* buffer, size_t size) {
         SYSERR_VERIFY_FAILED(L"envvar && (value_buffer_size <= 0xffffffff)");
         return false;
     }
+    // Wide text here is the process locale's view of the environment's bytes.
     std::string narrow;
-    if (!narrow_name(name, narrow)) return false;
+    if (!wchar_to_mbchar(name, narrow)) return false;
     const char* value = std::getenv(narrow.c_str());
-    if (!value || !*value) return false;
-    std::mbstate_t state{};
-    const char* source = value;
-    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1) || length >= size) return false;
-    source = value;
-    state = {};
-    std::mbsrtowcs(buffer, &source, length + 1, &state);
+    std::wstring wide;
+    if (!value || !*value || !mbchar_to_wchar(value, wide) || wide.size() >= size) return false;
+    std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
     return true;
 }
 

@@ -23,19 +23,6 @@ const char USERS_GROUP[] = "users";
 // so a restrictive umask of whoever runs the tool first must not lock the others out.
 constexpr mode_t SHARED_FOLDER_MODE = 0755;
 
-// The environment's bytes as wide text in the process locale.
-bool widen(const char* text, std::wstring& out) {
-    std::mbstate_t state{};
-    const char* source = text;
-    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1)) return false;
-    out.assign(length, L'\0');
-    source = text;
-    state = {};
-    std::mbsrtowcs(out.data(), &source, length, &state);
-    return true;
-}
-
 // False when the value cannot be read as text; the caller must then not guess a folder.
 bool program_data_folder(std::wstring& folder) {
     const char* value = std::getenv("PROGRAMDATA");
@@ -43,7 +30,7 @@ bool program_data_folder(std::wstring& folder) {
         folder = FALLBACK_PROGRAM_DATA;
         return true;
     }
-    return widen(value, folder);
+    return mbchar_to_wchar(value, folder);
 }
 
 bool join_path(wchar_t* path, const wchar_t* more) {

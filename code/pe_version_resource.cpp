@@ -281,38 +281,6 @@ bool find_child(std::span<const uint8_t> block, const VersionNode& parent, std::
     return false;
 }
 
-std::u16string to_utf16(const wchar_t* text) {
-    std::u16string out;
-    for (; *text; ++text) {
-        const auto c = static_cast<uint32_t>(*text);
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(c > 0x10FFFF ? u'\uFFFD' : static_cast<char16_t>(c));
-        }
-    }
-    return out;
-}
-
-std::wstring to_wide(std::u16string_view text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            out.push_back(
-                static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00)));
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            out.push_back(L'\uFFFD');
-        } else {
-            out.push_back(static_cast<wchar_t>(c));
-        }
-    }
-    return out;
-}
-
 // The version block of the file behind `file`: where it lies, and its bytes,
 // valid until `file` is read again.
 PeVersionStatus find_version_block(RangeReader& file, Range& where,
@@ -486,10 +454,10 @@ int32_t GetFileVersionPropertyInfo(const wchar_t* filePath, const wchar_t* prope
     if (pairs.empty()) return 0;
     std::span<const uint8_t> value;
     bool isText = false;
-    if (!QueryVersionValue(block, VersionStringSubBlock(pairs.front(), to_utf16(property)), value,
-                           isText))
+    if (!QueryVersionValue(block, VersionStringSubBlock(pairs.front(), wide_to_utf16(property)),
+                           value, isText))
         return 0;
-    const std::wstring text = to_wide(VersionText(value));
+    const std::wstring text = utf16_to_wide(VersionText(value));
     // A version block is under 64 KiB, so the count always fits.
     const size_t needed = sizeof(wchar_t) * (text.size() + 1);
     if (needed > bufferBytes) return -static_cast<int32_t>(needed);

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <string>
 
+#include "code/char2wchar.h"
 #include "code/syserrx.h"
 
 namespace {
@@ -22,32 +23,6 @@ constexpr size_t GLOBAL_PREFIX_LENGTH = sizeof GLOBAL_PREFIX / sizeof GLOBAL_PRE
 // An abstract name takes sun_path after its leading zero byte.
 constexpr size_t ABSTRACT_NAME_LIMIT = sizeof(sockaddr_un::sun_path) - 1;
 constexpr size_t HASH_HEX_DIGITS = 32;
-
-// UTF-8 whatever the process locale, so that copies started under different locales
-// agree on the bytes of one name.
-std::string utf8_of(const wchar_t* text) {
-    std::string out;
-    for (; *text; ++text) {
-        auto c = static_cast<uint32_t>(*text);
-        if (c > 0x10FFFF) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // 128-bit FNV-1a: enough that two different long names practically never share an address.
 std::string hash_hex(const std::string& bytes) {
@@ -67,7 +42,9 @@ std::string hash_hex(const std::string& bytes) {
 // The name itself when it fits the address; a longer one keeps as much of its start as
 // fits beside a hash of the whole name, so names differing only past the cut stay apart.
 std::string abstract_name_of(const wchar_t* full_name) {
-    std::string name = utf8_of(full_name);
+    // UTF-8 whatever the process locale, so that copies started under different locales
+    // agree on the bytes of one name.
+    std::string name = wide_to_utf8(full_name);
     if (name.size() <= ABSTRACT_NAME_LIMIT) return name;
     const std::string hash = hash_hex(name);
     name.resize(ABSTRACT_NAME_LIMIT - HASH_HEX_DIGITS - 1);

@@ -11,9 +11,22 @@
 #include "code/char2wchar.h"
 #include "code/ipv4.h"
 
+namespace {
+
+sockaddr_in destination(uint32_t address, uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = port;
+    to.sin_addr.s_addr = address;
+    return to;
+}
+
+}  // namespace
+
 Syslog::Syslog(const char* host, int port)
     : m_address(ipv4_resolve(host)),
       m_port(htons(port >= 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0)),
+      m_destination(destination(m_address, m_port)),
       m_socket(create_socket()) {}
 
 Syslog::~Syslog() {
@@ -24,10 +37,6 @@ int Syslog::create_socket() {
     if (!ipv4_init()) {
         std::fputs("\nSyslog::create_socket() call to ipv4_init() failed!", stderr);
     }
-    m_destination = sockaddr_in{};
-    m_destination.sin_family = AF_INET;
-    m_destination.sin_port = m_port;
-    m_destination.sin_addr.s_addr = m_address;
     return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
 }
 

@@ -29,12 +29,13 @@ public:
     bool send_text(const char* text, unsigned severity, unsigned facility);
 
 protected:
-    // Fills the destination and opens the UDP socket; -1 when it cannot be opened.
+    // Opens the UDP socket; -1 when it cannot be opened.
     int create_socket();
 
 private:
+    // Initialised in this order, each from the ones before it.
     uint32_t m_address;  // network byte order; 0 when the host could not be resolved
     uint16_t m_port;     // network byte order
+    sockaddr_in m_destination;
     int m_socket;
-    sockaddr_in m_destination;  // filled by create_socket, which the constructor runs
 };

@@ -1,13 +1,13 @@
-// The small environment, file and text helpers, and the wide-to-8-bit conversion.
+// The small environment, file and text helpers, and the text conversions.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "code/char2wchar.h"
-#include "code/computername.h"
 #include "code/environ.h"
 #include "code/filex.h"
 #include "code/text_helpers.h"
@@ -17,146 +17,125 @@
 
 namespace {
 
-TEST(TextHelpers, ParseDecimalAndStrNicmp) {
+TEST(TextHelpers, ParseDecimalStrNicmpAndStrCopyBounded) {
     const std::pair<const char*, uint32_t> numbers[] = {
-        {"514abc", 514},    {"abc", 0}, {"-5", 0}, {" 5", 0}, {"", 0}, {"4294967295", 4294967295u},
-        {"4294967306", 10},  // wraps modulo 2^32
-    };
+        {"514abc", 514}, {"-5", 0}, {" 5", 0}, {"4294967295", 4294967295u}, {"4294967306", 10}};
     for (const auto& [text, value] : numbers) EXPECT_EQ(parse_decimal(text), value) << text;
-
-    struct Compare {
-        const char *a, *b;
-        size_t n;
-        int sign;
-    };
-    const Compare compares[] = {
-        {"TRUE", "true", 4, 0}, {"tru", "true", 4, -1}, {"tru", "true", 3, 0},
-        {"yes", "YES", 10, 0},  // both end together before n
-        {"a", "b", 0, 0},       {"a", "B", 1, -1},      {"c", "B", 1, 1},
-    };
-    for (const Compare& c : compares) {
-        const int result = str_nicmp(c.a, c.b, c.n);
-        EXPECT_EQ((result > 0) - (result < 0), c.sign) << c.a << " " << c.b << " " << c.n;
-    }
-}
-
-TEST(TextHelpers, StrCopyBoundedCutsAndTerminates) {
-    char buffer[8];
-    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(str_nicmp("TRUE", "true", 4), 0);
+    EXPECT_EQ(str_nicmp("yes", "YES", 10), 0) << "both end together before n";
+    EXPECT_EQ(str_nicmp("tru", "true", 3), 0);
+    EXPECT_EQ(str_nicmp("a", "b", 0), 0);
+    EXPECT_LT(str_nicmp("tru", "true", 4), 0);
+    EXPECT_GT(str_nicmp("c", "B", 1), 0);
+    char buffer[8] = "xxxxxxx";
     EXPECT_EQ(str_copy_bounded(buffer, "abcdef", 4), 6u);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(buffer[4], 'x') << "nothing written past n";
-    EXPECT_EQ(str_copy_bounded(buffer, "ab", 8), 2u);
-    EXPECT_STREQ(buffer, "ab");
-    EXPECT_EQ(str_copy_bounded(buffer, "abc", 0), 3u);
-    EXPECT_STREQ(buffer, "ab") << "n == 0 touches nothing";
+    EXPECT_EQ(std::string(buffer, 5), std::string("abc\0x", 5)) << "cut, ended, nothing past n";
+    EXPECT_EQ(str_copy_bounded(buffer, "z", 0), 1u);
+    EXPECT_STREQ(buffer, "abc") << "n == 0 touches nothing";
 }
 
-TEST(Environ, AValueThatIsEmptyOrDoesNotFitIsNeverTakenAsRead) {
-    ScopedEnv empty("TALVEX_T_EMPTY", ""), unset("TALVEX_T_UNSET", nullptr);
-    ScopedEnv long_value("TALVEX_T_LONG", "12345678"),
-        number("TALVEX_T_NUM", "1234567890123456789012345678901");
-    EXPECT_TRUE(env_exists("TALVEX_T_EMPTY"));
-    EXPECT_FALSE(env_exists("TALVEX_T_UNSET"));
-    char buffer[8] = "keep";
-    wchar_t wide[8] = L"keep";
-    uint32_t value = 77;
-    EXPECT_FALSE(env_get("TALVEX_T_EMPTY", buffer, sizeof buffer));
-    EXPECT_FALSE(env_get("TALVEX_T_LONG", buffer, sizeof buffer));
-    EXPECT_FALSE(env_get_w(L"TALVEX_T_LONG", wide, 8));
-    EXPECT_FALSE(env_get_uint("TALVEX_T_EMPTY", value));
-    EXPECT_FALSE(env_get_uint("TALVEX_T_NUM", value)) << "31 characters";
-    EXPECT_STREQ(buffer, "keep");
-    EXPECT_STREQ(wide, L"keep");
-    EXPECT_EQ(value, 77u);
-    char fits[9];
-    EXPECT_TRUE(env_get("TALVEX_T_LONG", fits, sizeof fits));
-    EXPECT_STREQ(fits, "12345678");
-}
-
-TEST(Environ, UintReadsLikeAtoi) {
-    const std::pair<std::string, uint32_t> cases[] = {
-        {"  +12abc", 12}, {"-1", 0xFFFFFFFFu}, {"abc", 0}, {std::string(28, '0') + "12", 12}};
-    for (const auto& [text, expected] : cases) {
-        ScopedEnv v("TALVEX_T_N", text.c_str());
-        uint32_t value = 7;
-        EXPECT_TRUE(env_get_uint("TALVEX_T_N", value)) << text;
-        EXPECT_EQ(value, expected) << text;
+// A value that is empty, does not fit or is too long a number is never taken as read.
+TEST(Environ, ValuesTheTempFolderAndTheNumber) {
+    ScopedEnv a("DIR_TMP", nullptr), b("TMPDIR", ""), c("TMP", std::string(200, 'x').c_str()),
+        d("TEMP", "/tmp/b"), e("TALVEX_T", "12345678");
+    EXPECT_TRUE(env_exists("TMPDIR"));
+    EXPECT_FALSE(env_exists("DIR_TMP"));
+    char narrow[8] = "keep";
+    wchar_t wide[128] = L"keep";
+    EXPECT_FALSE(env_get("TMPDIR", narrow, sizeof narrow));
+    EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow));
+    EXPECT_FALSE(env_get_w(L"TALVEX_T", wide, 8));
+    EXPECT_STREQ(narrow, "keep");
+    EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9));
+    EXPECT_STREQ(wide, L"12345678");
+    ASSERT_TRUE(get_temp_dir(wide, 128));
+    EXPECT_STREQ(wide, L"/tmp/b") << "empty and too long are passed over";
+    const std::pair<std::string, std::optional<uint32_t>> numbers[] = {
+        {"  +12abc", 12},
+        {"-1", 0xFFFFFFFFu},
+        {"abc", 0},
+        {std::string(28, '0') + "12", 12},
+        {std::string(31, '1'), std::nullopt},
+        {"", std::nullopt}};
+    for (const auto& [text, expected] : numbers) {
+        ScopedEnv n("TALVEX_T", text.c_str());
+        uint32_t value = 77;
+        EXPECT_EQ(env_get_uint("TALVEX_T", value), expected.has_value()) << text;
+        EXPECT_EQ(value, expected.value_or(77)) << text;
     }
-}
-
-TEST(Environ, TempDirTakesTheFirstUsableVariable) {
-    ScopedEnv a("DIR_TMP", nullptr), b("TMPDIR", ""), c("TMP", "/tmp/a"), d("TEMP", "/tmp/b");
-    wchar_t buffer[128];
-    ASSERT_TRUE(get_temp_dir(buffer, 128));
-    EXPECT_STREQ(buffer, L"/tmp/a") << "an empty variable is passed over";
-    ScopedEnv e("TMP", std::string(200, 'x').c_str());
-    ASSERT_TRUE(get_temp_dir(buffer, 128));
-    EXPECT_STREQ(buffer, L"/tmp/b") << "a value that does not fit is passed over";
     ScopedEnv f("TMP", nullptr), g("TEMP", nullptr);
-    EXPECT_FALSE(get_temp_dir(buffer, 128));
+    EXPECT_FALSE(get_temp_dir(wide, 128));
 }
 
-TEST(Helpers, NullArgumentsAreReportedAndRefused) {
-    LogCapture log;
-    char buffer[4];
-    EXPECT_FALSE(file_exists(nullptr));
-    EXPECT_FALSE(file_exists_w(nullptr));
-    EXPECT_FALSE(env_exists(nullptr));
-    EXPECT_FALSE(env_get(nullptr, buffer, sizeof buffer));
-    EXPECT_FALSE(get_temp_dir(nullptr, 4));
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{
-                                  "verify(file_pathname) failure",
-                                  "verify(file_pathname) failure",
-                                  "verify(envvar) failure",
-                                  "verify(envvar && (value_buffer_size <= 0xffffffff)) failure",
-                                  "verify(dirname_buffer) failure",
-                              }));
-}
-
-TEST(Filex, ExistsForFilesAndFolders) {
+TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     TempDir dir;
     write_file_bytes(dir.file("a.txt"), "x");
     EXPECT_TRUE(file_exists(dir.file("a.txt").c_str()));
     EXPECT_TRUE(file_exists(dir.path().c_str()));
     EXPECT_FALSE(file_exists(dir.file("missing").c_str()));
     EXPECT_TRUE(file_exists_w((dir.path() / "a.txt").wstring().c_str()));
+    LogCapture log;
+    char buffer[4];
+    EXPECT_FALSE(file_exists(nullptr) || file_exists_w(nullptr) || env_exists(nullptr) ||
+                 env_get(nullptr, buffer, sizeof buffer) || get_temp_dir(nullptr, 4));
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{
+                                  "verify(file_pathname) failure", "verify(file_pathname) failure",
+                                  "verify(envvar) failure",
+                                  "verify(envvar && (value_buffer_size <= 0xffffffff)) failure",
+                                  "verify(dirname_buffer) failure"}));
 }
 
-TEST(Char2Wchar, ConvertsCutsToCapacityOrLeavesTheDestination) {
-    std::string out = "old";
-    EXPECT_TRUE(wchar_to_mbchar(L"", out));
-    EXPECT_EQ(out, "");
-    EXPECT_TRUE(wchar_to_mbchar(L"caf\u00e9", out));
-    EXPECT_EQ(out, "caf\xc3\xa9");
+// Each row: text in UTF-8, wide and UTF-16, and the ways it converts: 'b' both ways;
+// 'i' in only: not UTF-8, so the strict decoder fails and the lenient one keeps each
+// stray byte's value; 'o' out only: no character, which UTF-8 writes as U+FFFD.
+TEST(TextConversions, Utf8Utf16AndTheLocale) {
+    struct Row {
+        char way;
+        std::string utf8;
+        std::wstring wide;
+        std::u16string utf16;
+    };
+    const Row rows[] = {
+        {'b', "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", L"caf\u00e9 \u20ac \U0001F600",
+         u"caf\u00e9 \u20ac \U0001F600"},
+        {'i', "\xc0\xaf\xed\xa0\x80", L"\xc0\xaf\xed\xa0\x80", {}},          // overlong, surrogate
+        {'i', "\xf4\x90\x80\x80\xe2\x82", L"\xf4\x90\x80\x80\xe2\x82", {}},  // past U+10FFFF, cut
+        {'o', "\xef\xbf\xbd", L"\xdc00", u"\xdc00"},
+        {'o', "\xef\xbf\xbd", L"\x110000", u"\xfffd"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.utf8);
+        std::wstring strict = L"old";
+        if (row.way != 'o') {
+            EXPECT_EQ(utf8_to_wide(row.utf8, strict), row.way == 'b');
+            EXPECT_EQ(strict, row.way == 'b' ? row.wide : L"old");
+            EXPECT_EQ(utf8_to_wide_lenient(row.utf8), row.wide);
+        }
+        if (row.way != 'i') {
+            EXPECT_EQ(wide_to_utf8(row.wide), row.utf8);
+            EXPECT_EQ(wide_to_utf16(row.wide), row.utf16);
+        }
+        if (row.way == 'b') {
+            EXPECT_EQ(utf16_to_wide(row.utf16), row.wide);
+        }
+    }
+    // A surrogate without its partner is no character either.
+    EXPECT_EQ(utf16_to_wide(u"\xD83D x \xDE00"), L"\uFFFD x \uFFFD");
 
-    char buffer[16];
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_TRUE(wchar_to_mbchar(L"0123456789", buffer, 11));
-    EXPECT_STREQ(buffer, "0123456789");
+    // The locale's forms: all or nothing, the buffer form cut to its capacity.
+    std::string narrow = "old";
+    std::wstring wide = L"old";
+    EXPECT_TRUE(wchar_to_mbchar(L"caf\u00e9", narrow) && mbchar_to_wchar("\xe2\x82\xac", wide));
+    EXPECT_EQ(std::tie(narrow, wide), std::make_tuple("caf\xc3\xa9", L"\u20ac"));
+    char buffer[8] = "xxxxxxx";
     EXPECT_TRUE(wchar_to_mbchar(L"0123456789", buffer, 5));
-    EXPECT_STREQ(buffer, "0123");
-    EXPECT_EQ(buffer[5], '5') << "bytes past the capacity are untouched";
-    EXPECT_TRUE(wchar_to_mbchar(L"0123456789", buffer, 1));
-    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(std::string(buffer, 6), std::string("0123\0x", 6));
     EXPECT_FALSE(wchar_to_mbchar(L"x", buffer, 0));
-
     const std::string saved = setlocale(LC_CTYPE, nullptr);
     setlocale(LC_CTYPE, "C");
-    out = "old";
-    EXPECT_FALSE(wchar_to_mbchar(L"\u20ac", out)) << "the C locale cannot represent it";
-    EXPECT_EQ(out, "old");
+    EXPECT_FALSE(wchar_to_mbchar(L"\u20ac", narrow) || mbchar_to_wchar("\xe2\x82\xac", wide));
+    EXPECT_EQ(std::tie(narrow, wide), std::make_tuple("caf\xc3\xa9", L"\u20ac")) << "unchanged";
     setlocale(LC_CTYPE, saved.c_str());
-}
-
-TEST(ComputerName, IsTheHostNameAndCached) {
-    char host[256] = {};
-    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-    const wchar_t* name = get_computer_name();
-    std::string narrow;
-    ASSERT_TRUE(wchar_to_mbchar(name, narrow));
-    EXPECT_EQ(narrow, host);
-    EXPECT_EQ(get_computer_name(), name);
 }
 
 }  // namespace

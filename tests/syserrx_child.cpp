@@ -1,21 +1,8 @@
 // A process of its own for the diagnostic log's tests: the log reads its
-// configuration once per process, so each case runs this program with the
-// environment it needs. The arguments are steps, run in order:
-//   file <path>             source path of the following reports (default /src/module.cpp)
-//   report <text>           syserr_report with "%s" and the text (line 42)
-//   wide <text>             syserr_report with "%ls" and the text read as UTF-8 (line 43)
-//   error <code> <text>     syserr_report_error with "Check failed [%ls]." (line 44)
-//   value <n> <text>        LogValue (line 45)
-//   threads <t> <n>         t threads, each making n reports "thread <k> record <i>"
-//   locale <name>           setlocale(LC_ALL, name); "wide" still reads its text as UTF-8
-//   setenv-thread <dir>     a thread sets DIR_TMP to dir and then many new variables
-//                           (moving the environment) while the following steps run
-//   at-exit <text>          reports the text from a static object's destructor
-//   exit-while-reporting    a thread that reports without end while the program exits
-//   uts-hostname <name>     a private UTS namespace with this host name
-//   netns                   a private network namespace, loopback up, a UDP socket on
-//                           127.0.0.1:514
-//   drain                   the datagrams received on it so far, to standard output
+// configuration once per process. The arguments are steps, run in order (see main):
+// reports from fixed lines (report 42, wide 43, error 44, value 45), threads, a
+// locale, a thread moving the environment, reports during exit, and namespaces
+// with a host name and a syslog receiver on 127.0.0.1:514 (drain prints what came).
 // Exit status 0, 2 for bad arguments, 77 when a namespace cannot be had.
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -24,7 +11,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <locale.h>
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -34,18 +20,14 @@
 #include <thread>
 #include <vector>
 
+#include "code/char2wchar.h"
 #include "code/syserrx.h"
 
 namespace {
 
 std::wstring widen(const char* text) {
-    static const locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
-    const locale_t previous = uselocale(utf8);
-    std::wstring wide(std::strlen(text) + 1, L'\0');
-    const size_t n = std::mbstowcs(wide.data(), text, wide.size());
-    uselocale(previous);
-    if (n == static_cast<size_t>(-1)) std::exit(2);
-    wide.resize(n);
+    std::wstring wide;
+    if (!utf8_to_wide(text, wide)) std::exit(2);
     return wide;
 }
 

@@ -36,6 +36,7 @@ TEST(Ipv4Resolve, AddressesNamesAndFailures) {
     EXPECT_TRUE(ipv4_init());
 }
 
+// An unresolved receiver (0.0.0.0 would reach this host on Linux) or port gets nothing.
 TEST(SyslogSink, DatagramIsPriorityThenTextOfAtMost1020Bytes) {
     UdpReceiver receiver;
     Syslog sink("localhost", receiver.port());
@@ -43,24 +44,16 @@ TEST(SyslogSink, DatagramIsPriorityThenTextOfAtMost1020Bytes) {
     EXPECT_TRUE(sink.send_text("hello\n", 3, 1));
     EXPECT_TRUE(sink.send(L"caf\u00e9", 0, 23));
     EXPECT_TRUE(sink.send_text(fits.c_str(), 3, 1));
-    EXPECT_FALSE(sink.send_text(std::string(1021, 'y').c_str(), 3, 1));
-    EXPECT_FALSE(sink.send(std::wstring(2000, L'z').c_str(), 3, 1));
-    EXPECT_FALSE(sink.send(L"bad \xDC00 surrogate", 3, 1));
-    EXPECT_FALSE(sink.send(nullptr, 3, 1));
-    EXPECT_FALSE(sink.send_text(nullptr, 3, 1));
+    LogCapture log;
+    EXPECT_FALSE(sink.send_text(std::string(1021, 'y').c_str(), 3, 1) ||
+                 sink.send(std::wstring(2000, L'z').c_str(), 3, 1) ||
+                 sink.send(L"bad \xDC00 surrogate", 3, 1) || sink.send(nullptr, 3, 1) ||
+                 sink.send_text(nullptr, 3, 1) ||
+                 Syslog("no..such-host", receiver.port()).send_text("lost", 3, 1) ||
+                 Syslog("127.0.0.1", 70000).send_text("lost", 3, 1));
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"Unknown host 'no..such-host'"});
     EXPECT_EQ(receiver.receive(),
               (std::vector<std::string>{"<11>hello\n", "<184>caf\xC3\xA9", "<11>" + fits}));
-}
-
-TEST(SyslogSink, AnUnknownReceiverGetsNothing) {
-    UdpReceiver receiver;
-    LogCapture log;
-    Syslog unknown("no..such-host", receiver.port());
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"Unknown host 'no..such-host'"});
-    // 0.0.0.0 would reach this host on Linux; an unresolved receiver gets nothing.
-    EXPECT_FALSE(unknown.send_text("lost", 3, 1));
-    EXPECT_FALSE(Syslog("127.0.0.1", 70000).send_text("lost", 3, 1));
-    EXPECT_TRUE(receiver.receive(100).empty());
 }
 
 }  // namespace
