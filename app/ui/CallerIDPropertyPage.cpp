@@ -34,6 +34,13 @@ std::string ToRecord(const std::wstring& text) {
 }
 std::wstring TextOf(const QLineEdit* edit) { return edit->text().toStdWString(); }
 
+// The kind a checked button of the first group stands for; none when no button is.
+CallerIdDatabaseType KindOf(int checked) {
+    return checked == KIND_LOCAL    ? CallerIdDbLocal
+           : checked == KIND_SERVER ? CallerIdDbServer
+                                    : CallerIdDbNone;
+}
+
 QLabel* BuddyLabel(const QString& caption, QWidget* buddy, const char* name) {
     auto* label = new QLabel(caption);
     label->setBuddy(buddy);
@@ -184,10 +191,8 @@ bool CCallerIDPropertyPage::ExchangePort() {
 bool CCallerIDPropertyPage::OnApply() {
     if (!ExchangePort() || !ValidateSettings()) return false;
 
-    const int kind = GetCheckedDatabaseType();
-    m_settings->SetCallerIdDatabaseType(kind == KIND_LOCAL    ? CallerIdDbLocal
-                                        : kind == KIND_SERVER ? CallerIdDbServer
-                                                              : CallerIdDbNone);
+    const CallerIdDatabaseType kind = KindOf(GetCheckedDatabaseType());
+    m_settings->SetCallerIdDatabaseType(kind);
     m_settings->SetLocalFileName(ToRecord(Trimmed(TextOf(m_localFileEdit))));
     m_settings->SetDbmsTcpPort(std::to_string(m_port));
     m_settings->SetAdmServer(ToRecord(Trimmed(TextOf(m_serverEdit))));
@@ -208,7 +213,7 @@ bool CCallerIDPropertyPage::OnApply() {
     }
     // The record keeps what was written even when the file cannot be made: the user
     // stays on the page and may choose another name.
-    if (kind == KIND_LOCAL && !CreateLocalDatabaseIfMissing()) return false;
+    if (kind == CallerIdDbLocal && !CreateLocalDatabaseIfMissing()) return false;
     return ExCPropertyPage::OnApply();
 }
 
@@ -216,23 +221,12 @@ int CCallerIDPropertyPage::GetCheckedDatabaseType() const { return m_kinds->chec
 
 bool CCallerIDPropertyPage::ValidateSettings() {
     CallerIdFields fields;
-    switch (const int kind = GetCheckedDatabaseType()) {
-        case KIND_NONE:
-            fields.kind = CallerIdDbNone;
-            break;
-        case KIND_LOCAL:
-            fields.kind = CallerIdDbLocal;
-            break;
-        case KIND_SERVER:
-            fields.kind = CallerIdDbServer;
-            break;
-        default:
-            LogValue(SYSERR_FILE, __LINE__, 4, kind,
-                     L"Cannot associate a caller ID database type to the current checked radio "
-                     L"button. It is assumed that no database is used.");
-            fields.kind = CallerIdDbNone;
-            break;
-    }
+    const int checked = GetCheckedDatabaseType();
+    if (checked != KIND_NONE && checked != KIND_LOCAL && checked != KIND_SERVER)
+        LogValue(SYSERR_FILE, __LINE__, 4, checked,
+                 L"Cannot associate a caller ID database type to the current checked radio "
+                 L"button. It is assumed that no database is used.");
+    fields.kind = KindOf(checked);
     fields.localFileName = TextOf(m_localFileEdit);
     fields.server = TextOf(m_serverEdit);
     fields.port = m_port;
