@@ -198,19 +198,14 @@ bool CCallerIDPropertyPage::OnApply() {
     m_settings->SetAdmServer(ToRecord(Trimmed(TextOf(m_serverEdit))));
     m_settings->SetUserId(ToRecord(Trimmed(TextOf(m_userEdit))));
     m_settings->SetPassword(ToRecord(TextOf(m_passwordEdit)));
-    switch (m_authentications->checkedId()) {
-        case AUTH_WINDOWS:
-            m_settings->SetAuthentication(WindowsAuthentication);
-            break;
-        case AUTH_DBMS:
-            m_settings->SetAuthentication(DbmsAuthentication);
-            break;
-        default:
-            LogValue(SYSERR_FILE, __LINE__, 4, m_authentications->checkedId(),
-                     L"Cannot associate a caller ID authentication method to the current checked "
-                     L"radio button");
-            break;
-    }
+    const int authentication = m_authentications->checkedId();
+    if (authentication == AUTH_WINDOWS || authentication == AUTH_DBMS)
+        m_settings->SetAuthentication(authentication == AUTH_DBMS ? DbmsAuthentication
+                                                                  : WindowsAuthentication);
+    else
+        LogValue(SYSERR_FILE, __LINE__, 4, authentication,
+                 L"Cannot associate a caller ID authentication method to the current checked "
+                 L"radio button");
     // The record keeps what was written even when the file cannot be made: the user
     // stays on the page and may choose another name.
     if (kind == CallerIdDbLocal && !CreateLocalDatabaseIfMissing()) return false;
