@@ -34,6 +34,13 @@ std::string ToRecord(const std::wstring& text) {
 }
 std::wstring TextOf(const QLineEdit* edit) { return edit->text().toStdWString(); }
 
+// The kind a checked button of the first group stands for; none when no button is.
+CallerIdDatabaseType KindOf(int checked) {
+    return checked == KIND_LOCAL    ? CallerIdDbLocal
+           : checked == KIND_SERVER ? CallerIdDbServer
+                                    : CallerIdDbNone;
+}
+
 QLabel* BuddyLabel(const QString& caption, QWidget* buddy, const char* name) {
     auto* label = new QLabel(caption);
     label->setBuddy(buddy);
@@ -184,31 +191,24 @@ bool CCallerIDPropertyPage::ExchangePort() {
 bool CCallerIDPropertyPage::OnApply() {
     if (!ExchangePort() || !ValidateSettings()) return false;
 
-    const int kind = GetCheckedDatabaseType();
-    m_settings->SetCallerIdDatabaseType(kind == KIND_LOCAL    ? CallerIdDbLocal
-                                        : kind == KIND_SERVER ? CallerIdDbServer
-                                                              : CallerIdDbNone);
+    const CallerIdDatabaseType kind = KindOf(GetCheckedDatabaseType());
+    m_settings->SetCallerIdDatabaseType(kind);
     m_settings->SetLocalFileName(ToRecord(Trimmed(TextOf(m_localFileEdit))));
     m_settings->SetDbmsTcpPort(std::to_string(m_port));
     m_settings->SetAdmServer(ToRecord(Trimmed(TextOf(m_serverEdit))));
     m_settings->SetUserId(ToRecord(Trimmed(TextOf(m_userEdit))));
     m_settings->SetPassword(ToRecord(TextOf(m_passwordEdit)));
-    switch (m_authentications->checkedId()) {
-        case AUTH_WINDOWS:
-            m_settings->SetAuthentication(WindowsAuthentication);
-            break;
-        case AUTH_DBMS:
-            m_settings->SetAuthentication(DbmsAuthentication);
-            break;
-        default:
-            LogValue(SYSERR_FILE, __LINE__, 4, m_authentications->checkedId(),
-                     L"Cannot associate a caller ID authentication method to the current checked "
-                     L"radio button");
-            break;
-    }
+    const int authentication = m_authentications->checkedId();
+    if (authentication == AUTH_WINDOWS || authentication == AUTH_DBMS)
+        m_settings->SetAuthentication(authentication == AUTH_DBMS ? DbmsAuthentication
+                                                                  : WindowsAuthentication);
+    else
+        LogValue(SYSERR_FILE, __LINE__, 4, authentication,
+                 L"Cannot associate a caller ID authentication method to the current checked "
+                 L"radio button");
     // The record keeps what was written even when the file cannot be made: the user
     // stays on the page and may choose another name.
-    if (kind == KIND_LOCAL && !CreateLocalDatabaseIfMissing()) return false;
+    if (kind == CallerIdDbLocal && !CreateLocalDatabaseIfMissing()) return false;
     return ExCPropertyPage::OnApply();
 }
 
@@ -216,23 +216,12 @@ int CCallerIDPropertyPage::GetCheckedDatabaseType() const { return m_kinds->chec
 
 bool CCallerIDPropertyPage::ValidateSettings() {
     CallerIdFields fields;
-    switch (const int kind = GetCheckedDatabaseType()) {
-        case KIND_NONE:
-            fields.kind = CallerIdDbNone;
-            break;
-        case KIND_LOCAL:
-            fields.kind = CallerIdDbLocal;
-            break;
-        case KIND_SERVER:
-            fields.kind = CallerIdDbServer;
-            break;
-        default:
-            LogValue(SYSERR_FILE, __LINE__, 4, kind,
-                     L"Cannot associate a caller ID database type to the current checked radio "
-                     L"button. It is assumed that no database is used.");
-            fields.kind = CallerIdDbNone;
-            break;
-    }
+    const int checked = GetCheckedDatabaseType();
+    if (checked != KIND_NONE && checked != KIND_LOCAL && checked != KIND_SERVER)
+        LogValue(SYSERR_FILE, __LINE__, 4, checked,
+                 L"Cannot associate a caller ID database type to the current checked radio "
+                 L"button. It is assumed that no database is used.");
+    fields.kind = KindOf(checked);
     fields.localFileName = TextOf(m_localFileEdit);
     fields.server = TextOf(m_serverEdit);
     fields.port = m_port;

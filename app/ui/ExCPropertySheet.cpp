@@ -94,19 +94,19 @@ bool ExCPropertySheet::OnInitDialog() {
     return true;
 }
 
+void ExCPropertySheet::InitializeOnce() {
+    if (m_initialized) return;
+    m_initialized = true;
+    OnInitDialog();
+}
+
 void ExCPropertySheet::Open() {
-    if (!m_initialized) {
-        m_initialized = true;
-        OnInitDialog();
-    }
+    InitializeOnce();
     show();
 }
 
 int ExCPropertySheet::DoModal() {
-    if (!m_initialized) {
-        m_initialized = true;
-        OnInitDialog();
-    }
+    InitializeOnce();
     return exec() == IDOK ? IDOK : IDCANCEL;
 }
 
@@ -115,13 +115,18 @@ void ExCPropertySheet::OnCurrentChanged(int index) {
     if (m_activeIndex >= 0 && m_activeIndex < GetPageCount() && m_activeIndex != index &&
         !m_pages[m_activeIndex]->OnKillActive()) {
         // The page said why and took the focus; the user stays on it.
-        m_reverting = true;
-        m_tabs->setCurrentIndex(m_activeIndex);
-        m_reverting = false;
+        ShowWithoutExchange(m_activeIndex);
         return;
     }
     m_activeIndex = index;
     if (index >= 0 && index < GetPageCount()) m_pages[index]->EnsureInitialized();
+}
+
+void ExCPropertySheet::ShowWithoutExchange(int index) {
+    m_reverting = true;
+    m_tabs->setCurrentIndex(index);
+    m_activeIndex = index;
+    m_reverting = false;
 }
 
 void ExCPropertySheet::Step(int delta) {
@@ -137,12 +142,7 @@ bool ExCPropertySheet::ApplyPages() {
         ExCPropertyPage* page = m_pages[i];
         if (!page->IsInitialized()) continue;
         if (!page->OnApply()) {
-            if (i != active) {
-                m_reverting = true;  // the refusing page takes over without a data exchange
-                m_tabs->setCurrentIndex(i);
-                m_activeIndex = i;
-                m_reverting = false;
-            }
+            if (i != active) ShowWithoutExchange(i);  // the refusing page takes over
             return false;
         }
         page->SetModified(false);

@@ -51,8 +51,12 @@ protected:
     virtual bool ConfirmClose() { return true; }
 
 private:
+    void InitializeOnce();
     bool ApplyPages();
     void OnCurrentChanged(int index);
+    // Shows the page at `index` without asking the page being left (it refused already,
+    // or another page refused to apply).
+    void ShowWithoutExchange(int index);
     void UpdateApplyButton();
     void Step(int delta);
 

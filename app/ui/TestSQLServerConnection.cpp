@@ -93,8 +93,7 @@ void TestDbmsConnection::closeEvent(QCloseEvent* event) {
 
 void TestDbmsConnection::OnStartTest() {
     if (m_testRunning) return;
-    m_startTest->setEnabled(false);
-    m_close->setEnabled(false);
+    EnableButtons(false);
     m_resultList->clear();
     m_details->clear();
     JoinWorker();  // the last run's worker has handed over its verdict already
@@ -106,8 +105,7 @@ void TestDbmsConnection::OnStartTest() {
     } catch (const std::system_error&) {
         m_workerDone = true;
         m_testRunning = false;
-        m_startTest->setEnabled(true);
-        m_close->setEnabled(true);
+        EnableButtons(true);
     }
 }
 
@@ -130,12 +128,16 @@ void TestDbmsConnection::TestThreadProc(std::wstring clientLibraryFolder,
     m_workerDone = true;  // the last touch of the dialog
 }
 
+void TestDbmsConnection::EnableButtons(bool enable) {
+    m_startTest->setEnabled(enable);
+    m_close->setEnabled(enable);
+}
+
 void TestDbmsConnection::AddLine(const QString& line) { m_resultList->addItem(line); }
 
 void TestDbmsConnection::OnTestFinished(const ConnectionTestDetails& details) {
     m_details->setPlainText(QString::fromStdWString(DescribeConnectionTestDetails(details)));
-    m_startTest->setEnabled(true);
-    m_close->setEnabled(true);
+    EnableButtons(true);
     m_resultList->setFocus();
     m_testRunning = false;
 }

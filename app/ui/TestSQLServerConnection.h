@@ -51,6 +51,8 @@ private:
     template <typename Call>
     void OnUiThread(Call call);
     void AddLine(const QString& line);
+    // Start Test and Close: both off while a test runs.
+    void EnableButtons(bool enable);
     void OnTestFinished(const ConnectionTestDetails& details);
     void JoinWorker();
 

@@ -1,67 +1,62 @@
 // The Console Options page on a real sheet, with real language libraries in a
 // temporary Language folder: what the list offers and selects, what Apply writes.
-#include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QTest>
 #include <clocale>
-#include <memory>
 
 #include "app/ui/CsleLogPropertyPage.h"
 #include "app/ui/ExCComboBox.h"
-#include "app/ui/ExCPropertySheet.h"
-#include "app/ui/applet_start.h"
 #include "code/console_setting_parser.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/temp_dir.h"
+#include "tests/ui/gui_test.h"
 
 namespace {
 
-// "Talvex<name>.DLL=<fixture>": the libraries a row installs.
-using Installed = QStringList;
+using Page = PageSheet<CCsleLogPropertyPage>;
 const QString kEnglish = QStringLiteral("English (United States)");
 
-// The sheet as the tool opens it, with only this page.
-struct OpenSheet {
-    OpenSheet(ConsoleSettings& settings, std::wstring folder)
-        : sheet(QStringLiteral("Talvex"), nullptr, 0),
-          page(std::make_unique<CCsleLogPropertyPage>(&settings, std::move(folder))) {
-        sheet.AddPage(page.get());
-        sheet.Open();
-    }
-    QCheckBox* box(const char* spoken) const {
-        for (QCheckBox* b : page->findChildren<QCheckBox*>())
-            if (b->accessibleName() == QLatin1String(spoken)) return b;
-        return nullptr;
-    }
-    ExCPropertySheet sheet;
-    std::unique_ptr<CCsleLogPropertyPage> page;
-};
-
-void install(const TempDir& dir, const Installed& libraries) {
-    for (const QString& entry : libraries) {
-        const QStringList parts = entry.split(QLatin1Char('='));
-        write_file_bytes(dir.file(parts[0].toStdString()),
+// Installs "<name>=<fixture>" entries as Talvex<name>.DLL.
+void install(const TempDir& dir, const QString& libraries) {
+    for (const QString& entry : libraries.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList parts = entry.split('=');
+        write_file_bytes(dir.file("Talvex" + parts[0].toStdString() + ".DLL"),
                          read_file_bytes(std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" +
                                          parts[1].toStdString() + ".dll"));
     }
 }
 
-// "text=data" of every item, in list order.
-QStringList items(const ExCComboBox* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->itemText(i) + QLatin1Char('=') + QString::number(list->ItemData(i));
-    return out;
-}
+const char* const kThree = "DEU=german32 FRA=french64 ITA=italian_old64";
+const char* const kOffered = "EN=1033|French (France)=1036|German (Germany)=1031";
+const struct List {
+    const char *name, *installed, *folder /* null: the temporary one */;
+    uint32_t stored;
+    const char* items;  // "text=data|...", "EN" standing for kEnglish
+    int selected;
+    bool enabled;
+    uint32_t applied;
+    bool changed;
+    const char* report;
+} kLists[] = {
+    {"stored language offered", kThree, nullptr, 1031, kOffered, 2, true, 1031, false, ""},
+    {"older build not offered: English, stored on apply", kThree, nullptr, 1040, kOffered, 0, true,
+     1033, true, ""},
+    // German goes in front, and the default then belongs at the end, behind the
+    // library's own English entry.
+    {"English library: the first English entry is selected", "AEN=english64 DEU=german32", nullptr,
+     1033, "German (Germany)=1031|EN=1033|EN=1033", 1, true, 1033, false, ""},
+    {"no library of this version: English only, disabled", "ITA=italian_old64", nullptr, 1036,
+     "EN=1033", 0, false, 1033, true, ""},
+    {"no folder: English only, disabled", "", "/nonexistent/Language", 1033, "EN=1033", 0, false,
+     1033, false, ""},
+    {"folder unknown: empty list, stored language kept", "", "", 1031, "", -1, true, 1031, false,
+     "Unable to determine where the Talvex localized resources DLL are stored."},
+};
 
 // The page's controls by their spoken names, with the record field each one writes.
-struct Control {
+struct Field {
     const char* spoken;
-    uint32_t (*field)(const ConsoleSettings&);
+    uint32_t (*get)(const ConsoleSettings&);
 };
-const Control kControls[] = {
+const Field kFields[] = {
     {"Console Log enabled", [](const ConsoleSettings& s) -> uint32_t { return s.GetConsoleLog(); }},
     {"Update PC date & time BIOS",
      [](const ConsoleSettings& s) -> uint32_t { return s.GetUpdateDateTimeBios(); }},
@@ -71,17 +66,14 @@ const Control kControls[] = {
      [](const ConsoleSettings& s) -> uint32_t { return s.GetSavePageHistoryToFile(); }},
     {"Language Locale:", [](const ConsoleSettings& s) { return s.GetLanguageLocale(); }},
 };
-constexpr int kControlCount = static_cast<int>(std::size(kControls));
-constexpr int kLanguage = kControlCount - 1;
+constexpr int kLanguage = static_cast<int>(std::size(kFields)) - 1;
 
-// The record as the tool holds it after reading a settings file with `edit` applied
-// to the defaults: nothing changed yet.
-template <typename Edit>
-ConsoleSettings loaded(const TempDir& dir, Edit edit) {
-    ConsoleSettings saved;
+// The record as the tool holds it after reading a file of the defaults with `edit`
+// applied: nothing changed yet.
+ConsoleSettings loaded(const TempDir& dir, const std::function<void(ConsoleSettings&)>& edit) {
+    ConsoleSettings saved, record;
     edit(saved);
     const std::string file = dir.file("TalvexSettings.INI");
-    ConsoleSettings record;
     if (!SaveConsoleSettings(file.c_str(), saved) || !LoadConsoleSettings(file.c_str(), record))
         qFatal("the settings file could not be written and read back");
     return record;
@@ -97,130 +89,79 @@ public:
 private slots:
     void init() { m_app->m_readOnly = false; }
 
-    void languageList_data() {
-        QTest::addColumn<Installed>("installed");
-        QTest::addColumn<QString>("folder");  // "": the temporary one, "-": none known
-        QTest::addColumn<uint>("stored");
-        QTest::addColumn<QStringList>("expectedItems");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<uint>("applied");
-        QTest::addColumn<bool>("changed");
-        QTest::addColumn<QStringList>("reports");
-
-        const Installed frenchGerman = {"TalvexDEU.DLL=german32", "TalvexFRA.DLL=french64",
-                                        "TalvexITA.DLL=italian_old64"};
-        const QStringList threeLanguages = {kEnglish + "=1033", "French (France)=1036",
-                                            "German (Germany)=1031"};
-        QTest::newRow("stored language offered") << frenchGerman << "" << 1031u << threeLanguages
-                                                 << 2 << true << 1031u << false << QStringList();
-        QTest::newRow("older build not offered: English, stored on apply")
-            << frenchGerman << "" << 1040u << threeLanguages << 0 << true << 1033u << true
-            << QStringList();
-        // Found TalvexAEN, TalvexDEU: German goes in front, and the default then
-        // belongs at the end, behind the library's own English entry.
-        QTest::newRow("English library: the first English entry is selected")
-            << Installed{"TalvexAEN.DLL=english64", "TalvexDEU.DLL=german32"} << "" << 1033u
-            << QStringList{"German (Germany)=1031", kEnglish + "=1033", kEnglish + "=1033"} << 1
-            << true << 1033u << false << QStringList();
-        QTest::newRow("no library of this version: English only, disabled")
-            << Installed{"TalvexITA.DLL=italian_old64"} << "" << 1036u
-            << QStringList{kEnglish + "=1033"} << 0 << false << 1033u << true << QStringList();
-        QTest::newRow("no folder: English only, disabled")
-            << Installed() << "/nonexistent/Language" << 1033u << QStringList{kEnglish + "=1033"}
-            << 0 << false << 1033u << false << QStringList();
-        QTest::newRow("folder unknown: empty list, stored language kept")
-            << Installed() << "-" << 1031u << QStringList() << -1 << true << 1031u << false
-            << QStringList{
-                   "Unable to determine where the Talvex localized resources DLL are stored."};
-    }
-
+    void languageList_data() { AddCases(kLists); }
     void languageList() {
-        QFETCH(Installed, installed);
-        QFETCH(QString, folder);
-        QFETCH(uint, stored);
-        QFETCH(QStringList, expectedItems);
-        QFETCH(int, selected);
-        QFETCH(bool, enabled);
-        QFETCH(uint, applied);
-        QFETCH(bool, changed);
-        QFETCH(QStringList, reports);
-
+        const List& c = CurrentCase(kLists);
         TempDir dir;
-        install(dir, installed);
-        const std::wstring path = folder.isEmpty()               ? dir.path().wstring()
-                                  : folder == QLatin1String("-") ? std::wstring()
-                                                                 : folder.toStdWString();
+        install(dir, c.installed);
+        const std::wstring path =
+            !c.folder ? dir.path().wstring() : QString(c.folder).toStdWString();
         ConsoleSettings record =
-            loaded(dir, [stored](ConsoleSettings& s) { s.SetLanguageLocale(stored); });
-
+            loaded(dir, [&](ConsoleSettings& s) { s.SetLanguageLocale(c.stored); });
         LogCapture log;
-        OpenSheet open(record, path);
+        Page open(&record, path);
         ExCComboBox* list = open.page->LanguageList();
-        QCOMPARE(items(list), expectedItems);
-        QCOMPARE(list->currentIndex(), selected);
-        QCOMPARE(list->isEnabled(), enabled);
+        QStringList items;
+        for (int i = 0; i < list->count(); ++i)
+            items << list->itemText(i) + '=' + QString::number(list->ItemData(i));
+        QCOMPARE(items.join('|'), QString(c.items).replace("EN", kEnglish));
+        QCOMPARE(list->currentIndex(), c.selected);
+        QCOMPARE(list->isEnabled(), c.enabled);
         QVERIFY(!open.sheet.ApplyButton()->isEnabled());
 
         QTest::mouseClick(open.sheet.OkButton(), Qt::LeftButton);
-        QCOMPARE(record.GetLanguageLocale(), applied);
-        QCOMPARE(record.IsChanged(), changed);
-        QStringList shown;
-        for (const std::string& m : log.messages()) shown << QString::fromStdString(m);
-        QCOMPARE(shown, reports);
+        QCOMPARE(record.GetLanguageLocale(), c.applied);
+        QCOMPARE(record.IsChanged(), c.changed);
+        const std::vector<std::string> reports = log.messages();
+        QCOMPARE(reports.empty() ? "" : reports.front(), std::string(c.report));
+        QVERIFY(reports.size() <= 1);
     }
 
     // Each control writes its own field, and only a user's action enables Apply.
     void controlsWriteTheirFields_data() {
         QTest::addColumn<int>("control");
-        for (int i = 0; i < kControlCount; ++i) QTest::newRow(kControls[i].spoken) << i;
+        for (int i = 0; i <= kLanguage; ++i) QTest::newRow(kFields[i].spoken) << i;
     }
-
     void controlsWriteTheirFields() {
         QFETCH(int, control);
         TempDir dir;
-        install(dir, {"TalvexFRA.DLL=french64"});
+        install(dir, "FRA=french64");
         ConsoleSettings record = loaded(dir, [](ConsoleSettings&) {});
         const ConsoleSettings before = record;
-        OpenSheet open(record, dir.path().wstring());
+        Page open(&record, dir.path().wstring());
         QVERIFY(!open.sheet.ApplyButton()->isEnabled());
-
         if (control == kLanguage) {
             ExCComboBox* list = open.page->LanguageList();
             list->setFocus();
             QTest::keyClick(list, Qt::Key_Down);
             QCOMPARE(list->currentText(), QStringLiteral("French (France)"));
         } else {
-            QCheckBox* box = open.box(kControls[control].spoken);
-            QVERIFY(box);
-            box->click();
+            open.Find<QCheckBox>(kFields[control].spoken)->click();
         }
         QVERIFY(open.sheet.ApplyButton()->isEnabled());
         QVERIFY(!record.IsChanged());
         QTest::mouseClick(open.sheet.ApplyButton(), Qt::LeftButton);
         QVERIFY(!open.sheet.ApplyButton()->isEnabled());
         QVERIFY(record.IsChanged());
-        for (int i = 0; i < kControlCount; ++i)
-            QCOMPARE(kControls[i].field(record) != kControls[i].field(before), i == control);
+        for (int i = 0; i <= kLanguage; ++i)
+            QCOMPARE(kFields[i].get(record) != kFields[i].get(before), i == control);
     }
 
     void readOnlyShowsAndKeeps() {
         TempDir dir;
-        install(dir, {"TalvexFRA.DLL=french64"});
+        install(dir, "FRA=french64");
         ConsoleSettings record = loaded(dir, [](ConsoleSettings& s) {
             s.DisableConsoleLog();
             s.DisableSavePageHistoryToFile();
             s.SetLanguageLocale(1031);  // not installed: the list shows English
         });
         m_app->m_readOnly = true;
-        OpenSheet open(record, dir.path().wstring());
-        for (int i = 0; i < kControlCount; ++i) {
-            QWidget* control = i == kLanguage ? static_cast<QWidget*>(open.page->LanguageList())
-                                              : open.box(kControls[i].spoken);
-            QVERIFY2(!control->isEnabled(), kControls[i].spoken);
-            if (i != kLanguage)
-                QCOMPARE(qobject_cast<QCheckBox*>(control)->isChecked(),
-                         kControls[i].field(record) != 0);
+        Page open(&record, dir.path().wstring());
+        for (int i = 0; i <= kLanguage; ++i) {
+            QWidget* control = open.Find(kFields[i].spoken);
+            QVERIFY2(!control->isEnabled(), kFields[i].spoken);
+            if (auto* box = qobject_cast<QCheckBox*>(control))
+                QCOMPARE(box->isChecked(), kFields[i].get(record) != 0);
         }
         QCOMPARE(open.page->LanguageList()->currentText(), kEnglish);
         // What the page shows as it is stays; the language it could not offer becomes English.

@@ -1,57 +1,34 @@
-// The real applet and sheet, driven as a user drives them: what is shown, and what
-// reaches the settings file after OK, Apply and Cancel.
+// The real applet and sheet, driven as a user drives them: what is shown, what reaches
+// the settings file after OK, Apply and Cancel, and `talvex-config set` meanwhile.
+#include <sched.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
-#include <QtTest>
-#include <functional>
-#include <memory>
 
-#include "app/string_table.h"
 #include "app/ui/ExCPropertyPage.h"
-#include "app/ui/applet_start.h"
-#include "app/ui/message_box.h"
 #include "code/console_setting_parser.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/ui/gui_test.h"
 
 class SheetTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<CConsoleCplApp> m_app;
-    std::unique_ptr<TempDir> m_data;
+    std::unique_ptr<ProgramData> m_data;
 
-    std::string settings_path() const {
-        return m_data->file("Orvane/talvex/config/dispatch_console/TalvexSettings.INI");
-    }
+    std::string settings_path() const { return m_data->settings_file(); }
 
-    void write_settings(const ConsoleSettings& settings) {
-        std::filesystem::create_directories(std::filesystem::path(settings_path()).parent_path());
-        QVERIFY(SaveConsoleSettings(settings_path().c_str(), settings));
-    }
-
-    // Runs the applet as the tool does; `act` gets the sheet once it shows and must close it.
-    int run_applet(const std::function<void(ExCPropertySheet&)>& act) {
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, this, [&] {
-            if (auto* sheet = qobject_cast<ExCPropertySheet*>(QApplication::activeModalWidget())) {
-                poll.stop();
-                act(*sheet);
-            }
-        });
-        poll.start(5);
-        CplApplet applet;
-        return applet.Run();
+    void write_settings() {
+        std::filesystem::create_directories(m_data->folder());
+        QVERIFY(SaveConsoleSettings(settings_path().c_str(), ConsoleSettings()));
     }
 
     static void change_a_switch(ExCPropertySheet& sheet) {
-        const auto boxes = sheet.GetPage(0)->findChildren<QCheckBox*>();
-        QVERIFY(!boxes.isEmpty());
-        boxes.first()->click();
+        sheet.GetPage(0)->findChildren<QCheckBox*>().value(0)->click();
     }
 
     static QString restart_notice() {
@@ -59,24 +36,47 @@ class SheetTest : public QObject {
             .replace(QLatin1String("%ls"), QString::fromWCharArray(kProductName));
     }
 
+    // `talvex-config set CsleLog=False` as a process of its own; its exit code, stderr into `err`.
+    int set_csle_log_off(std::string& err) {
+        const std::string errFile = m_data->dir.file("err");
+        const int code = run_in_child([&] {
+            if (!freopen(errFile.c_str(), "w", stderr)) return 126;
+            execl(TALVEX_CONFIG, TALVEX_CONFIG, "set", "CsleLog=False", nullptr);
+            return 127;
+        });
+        err = read_file_bytes(errFile);
+        return code;
+    }
+
+    // What the notice line says (empty when it is hidden).
+    static QString notice(ExCPropertySheet& sheet) {
+        return sheet.findChild<QLabel*>()->isVisible() ? sheet.Notice() : QString();
+    }
+
 private slots:
     void initTestCase() {
+        // A namespace of its own where it may: a sheet open elsewhere on this machine
+        // (another checkout's tests) must not be taken for this one.
+        if (geteuid() == 0) QVERIFY(unshare(CLONE_NEWNET) == 0);
         int argc = 0;
         m_app = std::make_unique<CConsoleCplApp>(argc, nullptr);
     }
 
     void init() {
         m_app->m_readOnly = false;
-        m_data = std::make_unique<TempDir>("talvex-sheet");
-        qputenv("PROGRAMDATA", QByteArray::fromStdString(m_data->path().string()));
+        m_data = std::make_unique<ProgramData>();
         MessageBoxSeam::Reset();
     }
 
-    void okWithoutChangeWritesNothing() {
-        write_settings(ConsoleSettings());
+    // OK without a change, and Apply then Cancel, leave the file as it was; no notice
+    // shows when there is nothing to say.
+    void nothingIsWrittenWithoutAChangeAndOk() {
+        write_settings();
         const FileSnapshot before = TakeFileSnapshot(settings_path().c_str());
         int reached = -1, back = -1;
-        QCOMPARE(run_applet([&](ExCPropertySheet& sheet) {
+        QString shown = "?";
+        QCOMPARE(RunApplet([&](ExCPropertySheet& sheet) {
+                     shown = notice(sheet);
                      // Both pages shown, so both are applied; pages switch from anywhere.
                      sheet.activateWindow();
                      QVERIFY(QTest::qWaitForWindowActive(&sheet));
@@ -88,47 +88,56 @@ private slots:
                      sheet.OkButton()->click();
                  }),
                  0);
+        bool apply_enabled = false;
+        RunApplet([&](ExCPropertySheet& sheet) {
+            change_a_switch(sheet);
+            apply_enabled = sheet.ApplyButton()->isEnabled();
+            sheet.ApplyButton()->click();
+            sheet.CancelButton()->click();
+        });
         QCOMPARE(reached, 1);
         QCOMPARE(back, 0);
+        QCOMPARE(shown, QString());
+        QVERIFY(apply_enabled);
         QCOMPARE(MessageBoxSeam::Take(), QStringList());
         QVERIFY(TakeFileSnapshot(settings_path().c_str()) == before);
     }
 
-    void changeThenOkShowsTheNoticeThenWrites() {
-        bool written_before_answer = true;
+    // Change, then OK: the restart notice shows before the file is written. A file that
+    // could not be used whole is named in the notice line and survives as the .bak copy.
+    void okShowsTheRestartNoticeThenWritesKeepingAnUnusableFile() {
+        write_settings();
+        const std::string file = "[FileInfo]\nversion = 1\nversion = 2\n";
+        write_file_bytes(settings_path(), file);
+        bool untouched_before_answer = false;
         MessageBoxSeam::QueueAnswer(QMessageBox::Ok, [&] {
-            written_before_answer = TakeFileSnapshot(settings_path().c_str()).exists;
+            untouched_before_answer = read_file_bytes(settings_path()) == file &&
+                                      !TakeFileSnapshot((settings_path() + ".bak").c_str()).exists;
         });
-        run_applet([](ExCPropertySheet& sheet) {
+        QString shown;
+        RunApplet([&](ExCPropertySheet& sheet) {
+            shown = notice(sheet);
             change_a_switch(sheet);
             sheet.OkButton()->click();
         });
         QCOMPARE(MessageBoxSeam::Take(), QStringList{restart_notice()});
-        QVERIFY(!written_before_answer);
+        QVERIFY(untouched_before_answer);
+        for (const char* part : {"could not be loaded", "Line 3", "TalvexSettings.INI.bak"})
+            QVERIFY2(shown.contains(part), qPrintable(shown));
+        QCOMPARE(read_file_bytes(settings_path() + ".bak"), file);
         ConsoleSettings saved;
         QVERIFY(LoadConsoleSettings(settings_path().c_str(), saved));
         QVERIFY(saved.GetUpdateDateTimeBios() != ConsoleSettings().GetUpdateDateTimeBios() ||
                 saved.GetSavePageHistoryToFile() != ConsoleSettings().GetSavePageHistoryToFile());
     }
 
-    void applyThenCancelWritesNothing() {
-        bool apply_enabled = false;
-        run_applet([&](ExCPropertySheet& sheet) {
-            change_a_switch(sheet);
-            apply_enabled = sheet.ApplyButton()->isEnabled();
-            sheet.ApplyButton()->click();
-            sheet.CancelButton()->click();
-        });
-        QVERIFY(apply_enabled);
-        QCOMPARE(MessageBoxSeam::Take(), QStringList());
-        QVERIFY(!TakeFileSnapshot(settings_path().c_str()).exists);
-    }
-
     void readOnlyDisablesEveryControlAndSavesNothing() {
         m_app->m_readOnly = true;
         QStringList enabled;
         int controls = 0;
-        run_applet([&](ExCPropertySheet& sheet) {
+        QString shown;
+        RunApplet([&](ExCPropertySheet& sheet) {
+            shown = notice(sheet);
             for (int i = 0; i < sheet.GetPageCount(); ++i) {
                 sheet.SetActivePage(i);
                 for (QWidget* w : sheet.GetPage(i)->findChildren<QWidget*>()) {
@@ -141,54 +150,18 @@ private slots:
             }
             sheet.OkButton()->click();
         });
+        QVERIFY2(shown.contains("not a member of Talvex_Supervisors"), qPrintable(shown));
         QVERIFY(controls > 10);
         QCOMPARE(enabled, QStringList());
         QVERIFY(!TakeFileSnapshot(settings_path().c_str()).exists);
     }
 
-    void theNoticeSaysWhatTheUserShouldKnow_data() {
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("normal") << false << QByteArray() << QStringList();
-        QTest::newRow("read-only")
-            << true << QByteArray() << QStringList{"not a member of Talvex_Supervisors"};
-        QTest::newRow("file not usable")
-            << false << QByteArray("[FileInfo]\nversion = 1\nversion = 2\n")
-            << QStringList{"could not be loaded", "Line 3", "TalvexSettings.INI.bak"};
-    }
-
-    void theNoticeSaysWhatTheUserShouldKnow() {
-        QFETCH(bool, readOnly);
-        QFETCH(QByteArray, file);
-        QFETCH(QStringList, expected);
-        m_app->m_readOnly = readOnly;
-        if (!file.isEmpty()) {
-            write_settings(ConsoleSettings());
-            write_file_bytes(settings_path(), file.toStdString());
-        }
-        QString notice;
-        bool shown = false;
-        MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
-        run_applet([&](ExCPropertySheet& sheet) {
-            notice = sheet.Notice();
-            shown = sheet.findChild<QLabel*>()->isVisible();
-            if (!readOnly) change_a_switch(sheet);
-            sheet.OkButton()->click();
-        });
-        QCOMPARE(shown, !expected.isEmpty());
-        for (const QString& part : expected) QVERIFY2(notice.contains(part), qPrintable(notice));
-        // A file that could not be used whole survives a save as the .bak copy.
-        if (!file.isEmpty())
-            QCOMPARE(QByteArray::fromStdString(read_file_bytes(settings_path() + ".bak")), file);
-    }
-
     void aFileChangedBehindTheSheetIsOverwrittenOnlyWhenTheUserSaysSo() {
-        write_settings(ConsoleSettings());
+        write_settings();
         const std::string theirs = "[FileInfo]\r\nversion = 1\r\n";
         bool still_open_after_no = false;
         std::string after_no;
-        run_applet([&](ExCPropertySheet& sheet) {
+        RunApplet([&](ExCPropertySheet& sheet) {
             change_a_switch(sheet);
             write_file_bytes(settings_path(), theirs);
             MessageBoxSeam::QueueAnswer(QMessageBox::No);
@@ -205,6 +178,28 @@ private slots:
         QCOMPARE(shown.size(), 3);
         QCOMPARE(shown.last(), restart_notice());
         QVERIFY(read_file_bytes(settings_path()) != theirs);
+    }
+
+    // `set` must not race the sheet's OK: while the sheet is open it changes nothing and
+    // exits 3; once the sheet is closed it goes through.
+    void setWhileTheSheetIsOpenChangesNothing() {
+        write_settings();
+        const std::string before = read_file_bytes(settings_path());
+        int code = -1;
+        std::string err;
+        QCOMPARE(RunApplet([&](ExCPropertySheet& sheet) {
+                     code = set_csle_log_off(err);
+                     sheet.CancelButton()->click();
+                 }),
+                 0);
+        QCOMPARE(code, 3);
+        QVERIFY2(err.find("sheet is open") != std::string::npos, err.c_str());
+        QCOMPARE(read_file_bytes(settings_path()), before);
+
+        QCOMPARE(set_csle_log_off(err), 0);
+        ConsoleSettings after;
+        QVERIFY(LoadConsoleSettings(settings_path().c_str(), after));
+        QVERIFY(!after.GetConsoleLog());
     }
 };
 
