@@ -247,22 +247,4 @@ TEST_F(FaultTest, EntriesThatAreNoFileGiveFalseAndDefaults) {
     EXPECT_TRUE(log.messages().empty()) << "a file that cannot be opened is not logged";
 }
 
-// NUL bytes are kept; lines far longer than any read chunk are read whole.
-TEST_F(FaultTest, NulBytesAndHugeLinesAreReadWhole) {
-    write_file_bytes(m_path, std::string("[A\0B]\r\nk\0ey = v\0al\r\n", 21));
-    ConfigParser nul(true);
-    std::string value;
-    EXPECT_TRUE(nul.read(m_path.c_str()));
-    EXPECT_TRUE(nul.get(std::string("A\0B", 3), std::string("k\0ey", 4), value));
-    EXPECT_EQ(value, std::string("v\0al", 4));
-
-    const std::string huge(3 * 1024 * 1024, 'x');
-    write_file_bytes(m_path, "[A]\nlong = " + huge + "\n" + huge + "\n[" + huge + "]\nk=1\n");
-    ConfigParser big(true);
-    EXPECT_TRUE(big.read(m_path.c_str()));
-    EXPECT_TRUE(big.get("A", "long", value));
-    EXPECT_EQ(value, huge);
-    EXPECT_TRUE(big.has_option(huge, "k"));
-}
-
 }  // namespace
