@@ -70,19 +70,11 @@ TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameRecord) {
     EXPECT_EQ(read_file_bytes(m_path), DEFAULT_FILE)
         << "the defaults are the nineteen lines, and nothing of the old file stays";
 
-    ConsoleSettings local, trimmed;
-    local.SetCallerIdDatabaseType(CallerIdDbLocal);
-    local.SetAdmServer("  leading");
-    trimmed = local;
-    trimmed.SetAdmServer("leading");  // values are trimmed on the left, not on the right
-    for (const auto& [saved, expected] :
-         {std::pair{changed_record(), changed_record()}, std::pair{local, trimmed}}) {
-        ASSERT_TRUE(SaveConsoleSettings(m_path.c_str(), saved));
-        ConsoleSettings loaded;
-        EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), loaded));
-        EXPECT_EQ(describe(loaded), describe(expected));
-        EXPECT_FALSE(loaded.IsChanged());
-    }
+    ASSERT_TRUE(SaveConsoleSettings(m_path.c_str(), changed_record()));
+    ConsoleSettings loaded;
+    EXPECT_TRUE(LoadConsoleSettings(m_path.c_str(), loaded));
+    EXPECT_EQ(describe(loaded), describe(changed_record()));
+    EXPECT_FALSE(loaded.IsChanged());
 }
 
 // What a load takes, and the first reason it did not use the whole file ("-": not
