@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "code/single_application_instance.h"
+#include "code/syserrx.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_capture.h"
 
@@ -178,6 +179,9 @@ TEST_F(InstanceCopies, ASecondCopyIsRefusedWhileTheFirstRunsAndNotAfterItEnded) 
     const std::string name = unique_name("second");
     ASSERT_TRUE(register_as(name));
     EXPECT_EQ(ask(name), 1);
+    // The starved copy reports its failure; the log is set up here first, because
+    // UBSan's first look at an object's type needs a descriptor the child lacks.
+    syserr_report(SYSERR_FILE, __LINE__, 4, L"%ls", L"the log is ready before the copies start");
     const int starved = run_in_child([&] {
         // No further file descriptor may be opened, so no name can be taken; only the
         // soft limit drops, so that the child can write out what it did when it ends.
