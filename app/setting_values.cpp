@@ -35,52 +35,40 @@ std::string FullName(const SettingKey& key) {
 }
 
 std::string DisplayValue(const ConsoleSettings& settings, const SettingKey& key) {
-    const auto switch_word = [](bool on) { return std::string(on ? "True" : "False"); };
-    if (key.key == "ADM Server") return settings.GetAdmServer();
-    if (key.key == "Authentication")
-        return std::string(WordOf(kAuthenticationWords, settings.GetAuthentication()));
-    if (key.key == "CallerIDDatabaseType")
-        return std::string(WordOf(kDatabaseTypeWords, settings.GetCallerIdDatabaseType()));
-    if (key.key == "DbmsTcpPort")
-        return std::to_string(NormalisedPort(utf8_to_wide_lenient(settings.GetDbmsTcpPort())));
-    if (key.key == "Local_FileName") return settings.GetLocalFileName();
-    if (key.key == "Password") return settings.GetPassword();
-    if (key.key == "UserID") return settings.GetUserId();
-    if (key.key == "CsleLog") return switch_word(settings.GetConsoleLog());
-    if (key.key == "Language Locale") return std::to_string(settings.GetLanguageLocale());
-    if (key.key == "SaveActLogToFile") return switch_word(settings.GetSaveActivityLogToFile());
-    if (key.key == "SavePageHistToFile") return switch_word(settings.GetSavePageHistoryToFile());
-    return switch_word(settings.GetUpdateDateTimeBios());
+    switch (key.kind) {
+        case SettingKind::Authentication:
+            return std::string(WordOf(kAuthenticationWords, settings.GetAuthentication()));
+        case SettingKind::DatabaseType:
+            return std::string(WordOf(kDatabaseTypeWords, settings.GetCallerIdDatabaseType()));
+        case SettingKind::Switch:
+            return key.isOn(settings) ? "True" : "False";
+        case SettingKind::Language:
+            return std::to_string(settings.GetLanguageLocale());
+        case SettingKind::Port:
+            return std::to_string(NormalisedPort(utf8_to_wide_lenient(key.text(settings))));
+        default:
+            return key.text(settings);
+    }
 }
 
 void StoreValue(ConsoleSettings& settings, const SettingKey& key, const std::string& value) {
-    const bool on = ParseSwitchWord(value).value_or(false);
-    if (key.key == "ADM Server") {
-        settings.SetAdmServer(value);
-    } else if (key.key == "Authentication") {
-        settings.SetAuthentication(
-            ValueOfWord(kAuthenticationWords, value, true).value_or(DbmsAuthentication));
-    } else if (key.key == "CallerIDDatabaseType") {
-        settings.SetCallerIdDatabaseType(
-            ValueOfWord(kDatabaseTypeWords, value, true).value_or(CallerIdDbNone));
-    } else if (key.key == "DbmsTcpPort") {
-        settings.SetDbmsTcpPort(value);
-    } else if (key.key == "Local_FileName") {
-        settings.SetLocalFileName(value);
-    } else if (key.key == "Password") {
-        settings.SetPassword(value);
-    } else if (key.key == "UserID") {
-        settings.SetUserId(value);
-    } else if (key.key == "CsleLog") {
-        on ? settings.EnableConsoleLog() : settings.DisableConsoleLog();
-    } else if (key.key == "Language Locale") {
-        settings.SetLanguageLocale(ParseDecimal(value).value_or(settings.GetLanguageLocale()));
-    } else if (key.key == "SaveActLogToFile") {
-        on ? settings.EnableSaveActivityLogToFile() : settings.DisableSaveActivityLogToFile();
-    } else if (key.key == "SavePageHistToFile") {
-        on ? settings.EnableSavePageHistoryToFile() : settings.DisableSavePageHistoryToFile();
-    } else {
-        on ? settings.EnableUpdateDateTimeBios() : settings.DisableUpdateDateTimeBios();
+    switch (key.kind) {
+        case SettingKind::Authentication:
+            settings.SetAuthentication(
+                ValueOfWord(kAuthenticationWords, value, true).value_or(DbmsAuthentication));
+            break;
+        case SettingKind::DatabaseType:
+            settings.SetCallerIdDatabaseType(
+                ValueOfWord(kDatabaseTypeWords, value, true).value_or(CallerIdDbNone));
+            break;
+        case SettingKind::Switch:
+            key.turn(settings, ParseSwitchWord(value).value_or(false));
+            break;
+        case SettingKind::Language:
+            settings.SetLanguageLocale(ParseDecimal(value).value_or(settings.GetLanguageLocale()));
+            break;
+        default:
+            key.storeText(settings, value);
     }
 }
 

@@ -8,41 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "code/console_settings.h"
-
-enum class SettingKind {
-    Text,            // ADM Server
-    Port,            // DbmsTcpPort
-    LocalFileName,   // Local_FileName
-    UserName,        // UserID
-    Password,        // Password
-    Authentication,  // Windows, DBMS
-    DatabaseType,    // None, Local, Server
-    Switch,          // True, False
-    Language,        // a language identifier (LANGID)
-};
-
-struct SettingKey {
-    std::string_view section;
-    std::string_view key;
-    SettingKind kind;
-};
-
-// Every setting, in the order of the settings file (sections as written, keys by byte).
-inline constexpr SettingKey kSettingKeys[] = {
-    {"CallerID", "ADM Server", SettingKind::Text},
-    {"CallerID", "Authentication", SettingKind::Authentication},
-    {"CallerID", "CallerIDDatabaseType", SettingKind::DatabaseType},
-    {"CallerID", "DbmsTcpPort", SettingKind::Port},
-    {"CallerID", "Local_FileName", SettingKind::LocalFileName},
-    {"CallerID", "Password", SettingKind::Password},
-    {"CallerID", "UserID", SettingKind::UserName},
-    {"ConsoleOptions", "CsleLog", SettingKind::Switch},
-    {"ConsoleOptions", "Language Locale", SettingKind::Language},
-    {"ConsoleOptions", "SaveActLogToFile", SettingKind::Switch},
-    {"ConsoleOptions", "SavePageHistToFile", SettingKind::Switch},
-    {"ConsoleOptions", "Update Date And Time Bios", SettingKind::Switch},
-};
+#include "code/console_setting_keys.h"
 
 // "DbmsTcpPort" or "CallerID.DbmsTcpPort", exactly as the file spells them; null otherwise.
 const SettingKey* FindSettingKey(std::string_view name);

@@ -10,47 +10,14 @@
 #include <string>
 
 #include "code/configparser.h"
+#include "code/console_setting_keys.h"
 #include "code/syserrx.h"
 
 namespace {
 
 const std::string FILE_INFO = "FileInfo";
 const std::string CALLER_ID = "CallerID";
-const std::string CONSOLE_OPTIONS = "ConsoleOptions";
 constexpr unsigned int FILE_VERSION = 1;
-
-struct TextKey {
-    const char* key;
-    const ConsoleSettings::Text& (ConsoleSettings::*get)() const;
-    void (ConsoleSettings::*set)(const ConsoleSettings::Text&);
-};
-
-// In the order a save stores them.
-const TextKey TEXT_KEYS[] = {
-    {"ADM Server", &ConsoleSettings::GetAdmServer, &ConsoleSettings::SetAdmServer},
-    {"DbmsTcpPort", &ConsoleSettings::GetDbmsTcpPort, &ConsoleSettings::SetDbmsTcpPort},
-    {"Local_FileName", &ConsoleSettings::GetLocalFileName, &ConsoleSettings::SetLocalFileName},
-    {"UserID", &ConsoleSettings::GetUserId, &ConsoleSettings::SetUserId},
-    {"Password", &ConsoleSettings::GetPassword, &ConsoleSettings::SetPassword},
-};
-
-struct SwitchKey {
-    const char* key;
-    const bool& (ConsoleSettings::*get)() const;
-    void (ConsoleSettings::*enable)();
-    void (ConsoleSettings::*disable)();
-};
-
-const SwitchKey SWITCH_KEYS[] = {
-    {"CsleLog", &ConsoleSettings::GetConsoleLog, &ConsoleSettings::EnableConsoleLog,
-     &ConsoleSettings::DisableConsoleLog},
-    {"SaveActLogToFile", &ConsoleSettings::GetSaveActivityLogToFile,
-     &ConsoleSettings::EnableSaveActivityLogToFile, &ConsoleSettings::DisableSaveActivityLogToFile},
-    {"SavePageHistToFile", &ConsoleSettings::GetSavePageHistoryToFile,
-     &ConsoleSettings::EnableSavePageHistoryToFile, &ConsoleSettings::DisableSavePageHistoryToFile},
-    {"Update Date And Time Bios", &ConsoleSettings::GetUpdateDateTimeBios,
-     &ConsoleSettings::EnableUpdateDateTimeBios, &ConsoleSettings::DisableUpdateDateTimeBios},
-};
 
 // Keeps the first reason given; a null reason collects nothing.
 class Reason {
@@ -130,6 +97,45 @@ bool load_word(const ConfigParser& parser, const char* key, const EnumWord<Enum>
     return false;
 }
 
+bool load_value(const ConfigParser& parser, const SettingKey& entry, ConsoleSettings& settings,
+                Reason& reason) {
+    const std::string section(entry.section);
+    const std::string key(entry.key);
+    switch (entry.kind) {
+        case SettingKind::Authentication:
+            return load_word(parser, key.c_str(), kAuthenticationWords,
+                             &ConsoleSettings::SetAuthentication, settings, reason);
+        case SettingKind::DatabaseType:
+            return load_word(parser, key.c_str(), kDatabaseTypeWords,
+                             &ConsoleSettings::SetCallerIdDatabaseType, settings, reason);
+        case SettingKind::Switch: {
+            bool on = false;
+            if (!parser.get_bool(section, key, on)) break;
+            entry.turn(settings, on);
+            return true;
+        }
+        case SettingKind::Language: {
+            unsigned int locale = 0;
+            if (parser.get(section, key, locale)) {
+                settings.SetLanguageLocale(locale);
+                return true;
+            }
+            if (!parser.has_option(section, key)) break;
+            reason.note(Reason::at(parser, section, key.c_str()) + "the key \"" + key + "\" in [" +
+                        section + "] holds no number.");
+            return false;
+        }
+        default: {
+            std::string value;
+            if (!parser.get(section, key, value)) break;
+            entry.storeText(settings, value);
+            return true;
+        }
+    }
+    reason.missing(section, key.c_str());
+    return false;
+}
+
 bool load_values(const ConfigParser& parser, ConsoleSettings& settings, Reason& reason) {
     unsigned int version = 0;
     bool result = parser.get(FILE_INFO, "version", version) && version == FILE_VERSION;
@@ -139,46 +145,8 @@ bool load_values(const ConfigParser& parser, ConsoleSettings& settings, Reason& 
         reason.note(Reason::at(parser, FILE_INFO, "version") +
                     "the key \"version\" in [FileInfo] does not hold 1.");
     }
-
-    for (const TextKey& entry : TEXT_KEYS) {
-        std::string value;
-        if (parser.get(CALLER_ID, entry.key, value)) {
-            (settings.*entry.set)(value);
-        } else {
-            reason.missing(CALLER_ID, entry.key);
-            result = false;
-        }
-    }
-
-    result = load_word(parser, "Authentication", kAuthenticationWords,
-                       &ConsoleSettings::SetAuthentication, settings, reason) &&
-             result;
-    result = load_word(parser, "CallerIDDatabaseType", kDatabaseTypeWords,
-                       &ConsoleSettings::SetCallerIdDatabaseType, settings, reason) &&
-             result;
-
-    for (const SwitchKey& entry : SWITCH_KEYS) {
-        bool on = false;
-        if (parser.get_bool(CONSOLE_OPTIONS, entry.key, on)) {
-            (settings.*(on ? entry.enable : entry.disable))();
-        } else {
-            reason.missing(CONSOLE_OPTIONS, entry.key);
-            result = false;
-        }
-    }
-
-    unsigned int locale = 0;
-    if (parser.get(CONSOLE_OPTIONS, "Language Locale", locale)) {
-        settings.SetLanguageLocale(locale);
-    } else {
-        if (parser.has_option(CONSOLE_OPTIONS, "Language Locale")) {
-            reason.note(Reason::at(parser, CONSOLE_OPTIONS, "Language Locale") +
-                        "the key \"Language Locale\" in [ConsoleOptions] holds no number.");
-        } else {
-            reason.missing(CONSOLE_OPTIONS, "Language Locale");
-        }
-        result = false;
-    }
+    for (const SettingKey& entry : kSettingKeys)
+        result = load_value(parser, entry, settings, reason) && result;
     return result;
 }
 
@@ -202,6 +170,30 @@ bool save_word(ConfigParser& parser, const char* key, const EnumWord<Enum> (&tab
         return false;
     }
     return parser.set(CALLER_ID, key, std::string(word), true) || refused(key);
+}
+
+bool save_value(ConfigParser& parser, const SettingKey& entry, const ConsoleSettings& settings) {
+    const std::string section(entry.section);
+    const std::string key(entry.key);
+    bool stored = false;
+    switch (entry.kind) {
+        case SettingKind::Authentication:
+            return save_word(parser, key.c_str(), kAuthenticationWords,
+                             settings.GetAuthentication());
+        case SettingKind::DatabaseType:
+            return save_word(parser, key.c_str(), kDatabaseTypeWords,
+                             settings.GetCallerIdDatabaseType());
+        case SettingKind::Switch:
+            stored = parser.set_bool(section, key, entry.isOn(settings), true);
+            break;
+        case SettingKind::Language:
+            stored = parser.set(section, key,
+                                static_cast<unsigned long>(settings.GetLanguageLocale()), true);
+            break;
+        default:
+            stored = parser.set(section, key, entry.text(settings), true);
+    }
+    return stored || refused(key.c_str());
 }
 
 }  // namespace
@@ -252,27 +244,8 @@ bool SaveConsoleSettings(const char* path, const ConsoleSettings& settings) {
     // without one of them would lose that setting for good.
     if (!parser.set(FILE_INFO, "version", FILE_VERSION, true)) return refused("version");
 
-    for (const TextKey& entry : TEXT_KEYS) {
-        if (!parser.set(CALLER_ID, entry.key, (settings.*entry.get)(), true))
-            return refused(entry.key);
-    }
-
-    if (!save_word(parser, "Authentication", kAuthenticationWords, settings.GetAuthentication()) ||
-        !save_word(parser, "CallerIDDatabaseType", kDatabaseTypeWords,
-                   settings.GetCallerIdDatabaseType()))
-        return false;
-
-    const SwitchKey& console_log = SWITCH_KEYS[0];
-    if (!parser.set_bool(CONSOLE_OPTIONS, console_log.key, (settings.*console_log.get)(), true))
-        return refused(console_log.key);
-    if (!parser.set(CONSOLE_OPTIONS, "Language Locale",
-                    static_cast<unsigned long>(settings.GetLanguageLocale()), true))
-        return refused("Language Locale");
-    for (const SwitchKey& entry : SWITCH_KEYS) {
-        if (&entry == &console_log) continue;
-        if (!parser.set_bool(CONSOLE_OPTIONS, entry.key, (settings.*entry.get)(), true))
-            return refused(entry.key);
-    }
+    for (const SettingKey& entry : kSettingKeys)
+        if (!save_value(parser, entry, settings)) return false;
 
     return path && parser.write(path, false);
 }
