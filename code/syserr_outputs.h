@@ -4,6 +4,8 @@
 // the lines of each output keep one order. The outputs live in static storage and
 // have nothing to destroy, so they work until the process is gone.
 
+#include <sys/types.h>
+
 #include <mutex>
 
 #include "code/syserr_lines.h"
@@ -51,6 +53,7 @@ private:
 
     char m_path[256] = {};  // plain characters: nothing for the exit to destroy
     bool m_complement = false;
+    uid_t m_owner = 0;  // the effective user when the log was set up
 };
 
 // One BSD syslog datagram per record, to the receiver SYSERRLOG_SYSLOG names.
