@@ -1,6 +1,5 @@
-// The machine-wide data folder: finding it, joining paths below it, and
-// creating folders opened to the group `users` through POSIX ACLs on a real
-// file system.
+// The machine-wide data folder: finding it, joining paths below it, and creating folders opened to
+// the group `users` through POSIX ACLs on a real file system.
 #include <acl/libacl.h>
 #include <gmock/gmock.h>
 #include <grp.h>
@@ -34,8 +33,8 @@ const char CREATE_FAILED[] = "Assertion failure: CreateMissingDirectories(AppDat
 
 std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// A buffer holding `text` (terminated when it fits MAX_PATH), with a marker
-// after it to see what the code wrote.
+// A buffer holding `text` (terminated when it fits MAX_PATH), with a marker after it to see what
+// the code wrote.
 std::vector<wchar_t> path_buffer(const std::wstring& text) {
     std::vector<wchar_t> buffer(MAX_PATH_UNITS + 8, L'#');
     std::wmemcpy(buffer.data(), text.c_str(), std::min(text.size() + 1, MAX_PATH_UNITS));
@@ -127,8 +126,7 @@ TEST(AppendSubDirPath, JoinsWithOneSeparatorOrLeavesAnEmptyPathNeverACutOne) {
     winutils::AppendSubDirPath(nullptr, L"x", true);
 }
 
-// Folders made below a private $PROGRAMDATA; skipped where its file system has
-// no ACLs.
+// Folders made below a private $PROGRAMDATA; skipped where its file system has no ACLs.
 class DataFolder : public testing::Test {
 protected:
     void SetUp() override {
@@ -167,8 +165,7 @@ TEST_F(DataFolder, CreatesEveryLevelWhateverTheUmaskOpensOnlyTheDeepestAndNeverR
               "user::rwx,group::r-x,group:" + m_users + ":rwx,mask::rwx,other::r-x");
     EXPECT_EQ(acl_text(deepest, ACL_TYPE_DEFAULT), acl_text(deepest));
 
-    // An administrator narrowed the folder after it was made; a later run must
-    // not undo that.
+    // An administrator narrowed the folder after it was made; a later run must not undo that.
     ASSERT_TRUE(set_acl(deepest, "u::rwx,g::r-x,g:users:r-x,m::r-x,o::---"));
     ASSERT_EQ(acl_delete_def_file(deepest.c_str()), 0);
     const std::string narrowed = acl_text(deepest);
@@ -178,9 +175,8 @@ TEST_F(DataFolder, CreatesEveryLevelWhateverTheUmaskOpensOnlyTheDeepestAndNeverR
     EXPECT_TRUE(log.messages().empty());
 }
 
-// A level below a folder with a default ACL inherits it as it stands. In the
-// deepest, the entry the group had is replaced, and the mask opened for it
-// widens nobody else.
+// A level below a folder with a default ACL inherits it as it stands. In the deepest, the entry the
+// group had is replaced, and the mask opened for it widens nobody else.
 TEST_F(DataFolder, LevelsBelowADefaultAclInheritItAndTheGrantWidensOnlyTheGroup) {
     const std::string others = "user::rwx,user:0:rwx,group::r-x,group:0:rwx,group:" + m_users;
     ASSERT_TRUE(set_acl(m_root.path(), others + ":r--,mask::r-x,other::r-x", ACL_TYPE_DEFAULT));
@@ -205,9 +201,8 @@ TEST_F(DataFolder, WhatCannotBeMadeIsReportedAndNothingIsOpenedOrCut) {
     EXPECT_EQ(acl_extended_file(m_root.file("Orvane").c_str()), 0);
 }
 
-// In a child's private mount namespace: a machine without the group `users`,
-// and a file system without POSIX ACLs (ramfs). The folder keeps its mode; the
-// failure is reported.
+// In a child's private mount namespace: a machine without the group `users`, and a file system
+// without POSIX ACLs (ramfs). The folder keeps its mode; the failure is reported.
 TEST_F(DataFolder, WithoutTheGroupOrAclSupportTheFolderStaysAsMadeAndTheFailureIsReported) {
     write_file_bytes(m_root.file("group"), "root:x:0:\n");
     const std::string dir = m_root.file("shared"), ramfs = m_root.file("ramfs");

@@ -1,5 +1,5 @@
-// One copy per machine: forked children ask for the name as another copy of the tool
-// would, under the same and under another user, at the same moment, and killed outright.
+// One copy per machine: forked children ask for the name as another copy of the tool would, under
+// the same and under another user, at the same moment, and killed outright.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -29,13 +29,11 @@ using Instance = SingleApplicationInstance;
 
 // A name no other test process, and no real copy of the tool, is using.
 std::wstring unique_name(const std::wstring& what) {
-    static int counter = 0;
-    return L"Global\\talvex-test " + what + L" " + std::to_wstring(getpid()) + L"-" +
-           std::to_wstring(++counter);
+    return L"Global\\talvex-test " + what + L" " + std::to_wstring(getpid());
 }
 
-// In a forked child, which first drops what it inherited as a fresh copy of the tool
-// would not have it: registers `name` and answers IsOnlyApplicationInstance.
+// In a forked child, which first drops what it inherited as a fresh copy of the tool would not have
+// it: registers `name` and answers IsOnlyApplicationInstance.
 bool only_copy(const std::wstring& name) {
     Instance::ReleaseApplicationInstance();
     return Instance::RegisterApplicationInstance(name.c_str(), false) &&
@@ -83,9 +81,9 @@ TEST_F(InstanceCopies, RegistrationRules) {
     EXPECT_TRUE(log.messages().empty());
 }
 
-// The name held under the "C" locale, which cannot encode the third one's characters,
-// against another copy's under a UTF-8 one. Make global puts "Global\" in front only when
-// missing; 107 bytes fit an abstract address whole; longer names are mapped, never cut.
+// The name held under the "C" locale, which cannot encode the third one's characters, against
+// another copy's under a UTF-8 one. Make global puts "Global\" in front only when missing; 107
+// bytes fit an abstract address whole; longer names are mapped, never cut.
 TEST_F(InstanceCopies, WhichNamesAnotherCopyIsRefusedFor) {
     const std::wstring bare = L"talvex-test bare " + std::to_wstring(getpid());
     const std::wstring prefixed = unique_name(L"prefixed");
@@ -117,17 +115,17 @@ TEST_F(InstanceCopies, WhichNamesAnotherCopyIsRefusedFor) {
     std::setlocale(LC_ALL, old_locale.c_str());
 }
 
-// A copy that cannot take the name while another holds it runs unguarded; a holder
-// killed outright leaves nothing behind.
+// A copy that cannot take the name while another holds it runs unguarded; a holder killed outright
+// leaves nothing behind.
 TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
     const std::wstring name = unique_name(L"second");
     ASSERT_TRUE(Instance::RegisterApplicationInstance(name.c_str(), false));
-    // The starved copy reports its failure; the log is set up here first, because
-    // UBSan's first look at an object's type needs a descriptor the child lacks.
+    // The starved copy reports its failure; the log is set up here first, because UBSan's first
+    // look at an object's type needs a descriptor the child lacks.
     syserr_report(SYSERR_FILE, __LINE__, 4, L"%ls", L"the log is ready before the copies start");
     const int starved = run_in_child([&] {
-        // No further file descriptor may be opened, so no name can be taken; only the
-        // soft limit drops, so that the child can write out what it did when it ends.
+        // No further file descriptor may be opened, so no name can be taken; only the soft limit
+        // drops, so that the child can write out what it did when it ends.
         rlimit files{};
         if (getrlimit(RLIMIT_NOFILE, &files) != 0) return CHILD_SKIPPED;
         const rlimit only_standard_streams{3, files.rlim_max};
@@ -147,11 +145,11 @@ TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
     EXPECT_EQ(ask(name), 0);
 }
 
-// Twenty copies let go at one moment, every second one as nobody when we are root; each
-// holds the name until all have answered.
+// Twenty copies let go at one moment, every second one as nobody when we are root; each holds the
+// name until all have answered.
 TEST_F(InstanceCopies, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
     for (int round = 0; round < 3; ++round) {
-        const std::wstring name = unique_name(L"burst");
+        const std::wstring name = unique_name(L"burst " + std::to_wstring(round));
         int go[2], answers[2], hold[2];
         ASSERT_EQ(pipe(go) | pipe(answers) | pipe(hold), 0);
         std::vector<std::thread> copies;

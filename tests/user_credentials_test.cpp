@@ -1,5 +1,4 @@
-// Group membership by name, for a token of chosen gids and for the running
-// process.
+// Group membership by name, for a token of chosen gids and for the running process.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,8 +16,8 @@
 
 namespace {
 
-// A token counts its primary and supplementary gids; a missing group is
-// reported once, with its error code, and is no membership.
+// A token counts its primary and supplementary gids; a missing group is reported once, with its
+// error code, and is no membership.
 TEST(IsMemberOfGroup, ByTheGidsOfAToken) {
     const group* users = getgrnam("users");
     if (!users) GTEST_SKIP() << "no group `users` here";
@@ -45,9 +44,9 @@ TEST(IsMemberOfGroup, ByTheGidsOfAToken) {
     }
 }
 
-// A private /etc/group, seen only by a child of gid 54321 in the supervisors
-// group: that group has more members than the name service's first buffer
-// holds, and no group is named after the user daemon.
+// A private /etc/group, seen only by a child of gid 54321 in the supervisors group: that group has
+// more members than the name service's first buffer holds, and no group is named after the user
+// daemon.
 TEST(IsMemberOfGroup, ThePrivateGroupsOfAChildProcess) {
     if (geteuid() != 0) GTEST_SKIP() << "a private /etc/group needs root";
     TempDir dir;
