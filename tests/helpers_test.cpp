@@ -119,7 +119,8 @@ TEST(TextConversions, Utf8Utf16AndTheLocale) {
     EXPECT_EQ(std::string(buffer, 6), std::string("0123\0x", 6));
     const std::string saved = setlocale(LC_CTYPE, nullptr);
     setlocale(LC_CTYPE, "C");
-    EXPECT_FALSE(wchar_to_mbchar(L"\u20ac", narrow) || mbchar_to_wchar("\xe2\x82\xac", wide));
+    EXPECT_FALSE(wchar_to_mbchar(L"\u20ac", narrow) || mbchar_to_wchar("\xe2\x82\xac", wide) ||
+                 wchar_to_mbchar(L"x", buffer, 0));
     EXPECT_EQ(std::tie(narrow, wide), std::make_tuple("caf\xc3\xa9", L"\u20ac")) << "unchanged";
     setlocale(LC_CTYPE, saved.c_str());
 }

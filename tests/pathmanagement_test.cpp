@@ -81,7 +81,8 @@ TEST(ProgramDataPath, TakesAnAbsoluteVariableElseVarLibAndNeverACutPath) {
     } cases[] = {
         {nullptr, MAX_PATH_UNITS, L"/var/lib"},
         {"relative/data", MAX_PATH_UNITS, L"/var/lib"},
-        {nullptr, 8, L""},                      // /var/lib needs 9 units
+        {nullptr, 8, L""},  // /var/lib needs 9 units
+        {nullptr, 0, L""},
         {"/srv/caf\xE9", MAX_PATH_UNITS, L""},  // Latin-1 bytes under a UTF-8 locale: no guess
         {fits.c_str(), MAX_PATH_UNITS, wide(fits)},
         {too_long.c_str(), MAX_PATH_UNITS, L""},
