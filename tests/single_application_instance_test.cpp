@@ -129,7 +129,6 @@ TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
         rlimit files{};
         if (getrlimit(RLIMIT_NOFILE, &files) != 0) return CHILD_SKIPPED;
         const rlimit only_standard_streams{3, files.rlim_max};
-        Instance::ReleaseApplicationInstance();
         if (setrlimit(RLIMIT_NOFILE, &only_standard_streams) != 0) return CHILD_SKIPPED;
         const bool only = only_copy(name);
         setrlimit(RLIMIT_NOFILE, &files);
