@@ -66,11 +66,6 @@ bool set_acl(const std::string& path, const std::string& text, acl_type_t type =
     return done;
 }
 
-mode_t mode_of(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
 TEST(ProgramDataPath, TakesAnAbsoluteVariableElseVarLibAndNeverACutPath) {
     const std::string fits = "/" + std::string(MAX_PATH_UNITS - 2, 'p');  // 259 units
     const std::string too_long = fits + "q";
@@ -152,7 +147,7 @@ protected:
     std::string m_users;
 };
 
-TEST_F(DataFolder, CreatesEveryLevelWhateverTheUmaskOpensOnlyTheDeepestAndNeverReopensIt) {
+TEST_F(DataFolder, CreatesEveryLevelWhateverTheUmaskOpensOnlyTheDeepestAndReportsWhatItCannotMake) {
     const mode_t old_umask = umask(077);
     LogCapture log;
     const std::string deepest = create(L"/Orvane/talvex/config/dispatch_console");
@@ -160,7 +155,7 @@ TEST_F(DataFolder, CreatesEveryLevelWhateverTheUmaskOpensOnlyTheDeepestAndNeverR
     ASSERT_EQ(deepest, m_root.file("Orvane/talvex/config/dispatch_console"));
     for (const char* level : {"Orvane", "Orvane/talvex", "Orvane/talvex/config"}) {
         EXPECT_EQ(acl_extended_file(m_root.file(level).c_str()), 0) << level;
-        EXPECT_EQ(mode_of(m_root.file(level)), 0755u) << level;
+        EXPECT_EQ(fs::status(m_root.file(level)).permissions(), fs::perms(0755)) << level;
     }
     EXPECT_EQ(acl_text(deepest),
               "user::rwx,group::r-x,group:" + m_users + ":rwx,mask::rwx,other::r-x");
@@ -174,6 +169,14 @@ TEST_F(DataFolder, CreatesEveryLevelWhateverTheUmaskOpensOnlyTheDeepestAndNeverR
     EXPECT_EQ(acl_text(deepest), narrowed);
     EXPECT_EQ(acl_text(deepest, ACL_TYPE_DEFAULT), "");
     EXPECT_TRUE(log.messages().empty());
+
+    // A file where a folder is or a level above is; a join that does not fit.
+    write_file_bytes(m_root.file("file"), "not a folder");
+    EXPECT_EQ(create(L"/file"), m_root.file("file"));
+    create(L"/file/below");
+    EXPECT_EQ(create(std::wstring(MAX_PATH_UNITS, L'x').c_str()), "");
+    EXPECT_EQ(log.messages(), (Reports{CREATE_FAILED, CREATE_FAILED, JOIN_FAILED, CREATE_FAILED}));
+    EXPECT_EQ(acl_extended_file(m_root.file("file").c_str()), 0) << "nothing is opened";
 }
 
 // A level below a folder with a default ACL inherits it as it stands. In the deepest, the entry the
@@ -191,17 +194,6 @@ TEST_F(DataFolder, LevelsBelowADefaultAclInheritItAndTheGrantWidensOnlyTheGroup)
     EXPECT_EQ(acl_text(deepest, ACL_TYPE_DEFAULT), granted);
 }
 
-// A file where a folder is or a level above is; a join that does not fit.
-TEST_F(DataFolder, WhatCannotBeMadeIsReportedAndNothingIsOpenedOrCut) {
-    write_file_bytes(m_root.file("Orvane"), "not a folder");
-    LogCapture log;
-    EXPECT_EQ(create(L"/Orvane"), m_root.file("Orvane"));
-    create(L"/Orvane/talvex");
-    EXPECT_EQ(create(std::wstring(MAX_PATH_UNITS, L'x').c_str()), "");
-    EXPECT_EQ(log.messages(), (Reports{CREATE_FAILED, CREATE_FAILED, JOIN_FAILED, CREATE_FAILED}));
-    EXPECT_EQ(acl_extended_file(m_root.file("Orvane").c_str()), 0);
-}
-
 // In a child's private mount namespace: a machine without the group `users`, and a file system
 // without POSIX ACLs (ramfs). The folder keeps its mode; the failure is reported.
 TEST_F(DataFolder, WithoutTheGroupOrAclSupportTheFolderStaysAsMadeAndTheFailureIsReported) {
@@ -217,7 +209,7 @@ TEST_F(DataFolder, WithoutTheGroupOrAclSupportTheFolderStaysAsMadeAndTheFailureI
         winutils::GrantUsersFullAccess(wide(dir).c_str());
         std::vector<wchar_t> path = path_buffer(wide(ramfs));
         winutils::AppendSubDirPath(path.data(), L"/Orvane/talvex", true);
-        return mode_of(ramfs + "/Orvane/talvex") == 0755 ? 0 : 1;
+        return fs::status(ramfs + "/Orvane/talvex").permissions() == fs::perms(0755) ? 0 : 1;
     });
     if (status == CHILD_SKIPPED) GTEST_SKIP() << "cannot mount privately here (not privileged)";
     EXPECT_EQ(status, 0) << "the folder on ramfs is made all the same";
