@@ -7,7 +7,6 @@
 #include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cwchar>
