@@ -130,6 +130,8 @@ TEST(ConnectionTest, AMissingOrUnloadableClientLibraryFailsItsStep) {
         EXPECT_FALSE(details.steps.back().passed);
         EXPECT_NE(details.steps.back().error.find(c.error), std::wstring::npos)
             << testing::PrintToString(details.steps.back().error);
+        const std::wstring described = DescribeConnectionTestDetails(details);
+        EXPECT_EQ(described.find(L"Firebird error"), std::wstring::npos) << "no code to show";
     }
 }
 
