@@ -20,28 +20,21 @@ const wchar_t* const kProperty = L"ProductVersion";
 // A language folder as an installation might hold it: two accepted libraries whose
 // names sort differently by case, an older build, one without a version resource, a
 // name the pattern does not match, and a folder and a FIFO named like a library.
-class LanguageFolder : public testing::Test {
-protected:
-    void SetUp() override {
-        const std::pair<const char*, const char*> installed[] = {
-            {"french64.dll", "TalvexFRA.DLL"},
-            {"german32.dll", "Talvexaut.dll"},
-            {"italian_old64.dll", "TalvexITA.DLL"},
-            {"no_version64.dll", "TalvexNOV.DLL"},
-            {"french64.dll", "TalvexFRAX.DLL"}};
-        for (const auto& [fixture, name] : installed) {
-            write_file_bytes(m_dir.file(name),
-                             read_file_bytes(std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" + fixture));
-        }
-        ASSERT_EQ(mkdir(m_dir.file("TalvexDIR.DLL").c_str(), 0755), 0);
-        // Without a writer, opening a FIFO for reading would block forever.
-        ASSERT_EQ(mkfifo(m_dir.file("TalvexFIF.DLL").c_str(), 0644), 0);
-    }
-
+TEST(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder) {
+    TempDir dir;
+    for (const auto& [fixture, name] : {std::pair{"french64.dll", "TalvexFRA.DLL"},
+                                        {"german32.dll", "Talvexaut.dll"},
+                                        {"italian_old64.dll", "TalvexITA.DLL"},
+                                        {"no_version64.dll", "TalvexNOV.DLL"},
+                                        {"french64.dll", "TalvexFRAX.DLL"}})
+        write_file_bytes(dir.file(name),
+                         read_file_bytes(std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" + fixture));
+    ASSERT_EQ(mkdir(dir.file("TalvexDIR.DLL").c_str(), 0755), 0);
+    // Without a writer, opening a FIFO for reading would block forever.
+    ASSERT_EQ(mkfifo(dir.file("TalvexFIF.DLL").c_str(), 0644), 0);
     // "name language display-name" of each library found, in order.
-    std::vector<std::wstring> find(const wchar_t* version = kVersion,
-                                   const std::string& tail = "") {
-        const std::string folder = m_dir.path().string() + tail;
+    const auto find = [&dir](const wchar_t* version, const std::string& tail = "") {
+        const std::string folder = dir.path().string() + tail;
         std::vector<LanguageLibrary> found;
         alarm(20);
         EXPECT_TRUE(FindLanguageLibraries(std::wstring(folder.begin(), folder.end()).c_str(),
@@ -52,16 +45,11 @@ protected:
             out.push_back(l.fileName + L" " + std::to_wstring(l.languageId) + L" " +
                           l.languageName);
         return out;
-    }
-
-    TempDir m_dir;
-};
-
-TEST_F(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder) {
+    };
     LogCapture log;
     const std::vector<std::wstring> expected = {L"Talvexaut.dll 1031 German (Germany)",
                                                 L"TalvexFRA.DLL 1036 French (France)"};
-    EXPECT_EQ(find(), expected);
+    EXPECT_EQ(find(kVersion), expected);
     // The one without a version resource, the folder and the FIFO are reported; the
     // older build is not.
     EXPECT_EQ(log.messages().size(), 3u);

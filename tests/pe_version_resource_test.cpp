@@ -40,17 +40,17 @@ uint32_t get32(const std::vector<uint8_t>& b, size_t at) { return get<uint32_t>(
 // Where the interesting fields of a sound single-section fixture are, found the
 // plain way (the fixtures are trusted; only their corrupted copies are not).
 struct Layout {
-    size_t optional, sectionTable, root, nameDir, leaf, block;
+    size_t pe, optional, resources, sectionTable, root, nameDir, leaf, block;
 };
 
 Layout layout_of(const std::vector<uint8_t>& b) {
     Layout l{};
-    const size_t coff = get32(b, 0x3C) + 4;
-    l.optional = coff + 20;
-    const size_t resources = l.optional + (get<uint16_t>(b, l.optional) == 0x20B ? 128 : 112);
-    l.sectionTable = l.optional + get<uint16_t>(b, coff + 16);
+    l.pe = get32(b, 0x3C);
+    l.optional = l.pe + 24;
+    l.resources = l.optional + (get<uint16_t>(b, l.optional) == 0x20B ? 128 : 112);
+    l.sectionTable = l.optional + get<uint16_t>(b, l.pe + 20);
     const uint32_t va = get32(b, l.sectionTable + 12), raw = get32(b, l.sectionTable + 20);
-    l.root = raw + (get32(b, resources) - va);
+    l.root = raw + (get32(b, l.resources) - va);
     const size_t typeDir = l.root + (get32(b, l.root + 20) & 0x7FFFFFFF);
     l.nameDir = l.root + (get32(b, typeDir + 20) & 0x7FFFFFFF);
     l.leaf = l.root + get32(b, l.nameDir + 20);
@@ -61,18 +61,6 @@ Layout layout_of(const std::vector<uint8_t>& b) {
 PeVersionStatus status_of(const std::vector<uint8_t>& image) {
     std::span<const uint8_t> block;
     return FindVersionResource(image, block);
-}
-
-std::u16string product_version(const std::vector<uint8_t>& image) {
-    std::span<const uint8_t> block, value;
-    bool isText = false;
-    if (FindVersionResource(image, block) != PeVersionStatus::Ok) return u"<none>";
-    const auto pairs = VersionTranslations(block);
-    if (pairs.empty() ||
-        !QueryVersionValue(block, VersionStringSubBlock(pairs[0], u"ProductVersion"), value,
-                           isText))
-        return u"<absent>";
-    return VersionText(value);
 }
 
 TEST(PeVersionResource, ReadsLanguagesAndPropertiesOfRealLibraries) {
@@ -149,35 +137,28 @@ TEST(PeVersionResource, ResourcesAreReadWhereverTheyLie) {
 // Fields that point outside the file, and files cut anywhere, are the fuzzer's
 // (fuzz_pe_version, seeded with these fixtures): the bounded readers refuse them
 // whatever check is missing. These are rules a file can break with every read inside it.
-TEST(PeVersionResource, HeaderFieldsThatBreakARuleAreRefused) {
+TEST(PeVersionResource, FilesThatBreakARuleAreRefusedForWhatTheyAre) {
     const auto good = fixture_bytes("french64.dll");
     const Layout l = layout_of(good);
-    const std::tuple<const char*, size_t, uint32_t, std::u16string> cases[] = {
-        {"leaf size past the section", l.leaf + 4, 0xFFFFFFFFu, u"<none>"},
+    using S = PeVersionStatus;
+    const std::tuple<const char*, size_t, uint32_t, S> cases[] = {
+        {"leaf size past the section", l.leaf + 4, 0xFFFFFFFFu, S::Malformed},
         {"type entry leads to a leaf", l.root + 20, get32(good, l.root + 20) & 0x7FFFFFFF,
-         u"<none>"},
-        {"language entry leads to a directory", l.nameDir + 20, 0x80000000u, u"<none>"},
-        {"optional header of unknown kind", l.optional, 0x0107, u"<none>"},
+         S::Malformed},
+        {"language entry leads to a directory", l.nameDir + 20, 0x80000000u, S::Malformed},
+        {"optional header of unknown kind", l.optional, 0x0107, S::UnsupportedFormat},
+        {"a 16-bit file", l.pe, 0x454E /* "NE" */, S::SixteenBit},
+        {"an LX file", l.pe, 0x584C, S::UnsupportedFormat},
+        {"no resource table", l.resources, 0, S::NoVersionResource},
         // Raw data past the end of the file is read up to the end, and no further.
-        {"section raw size past the end", l.sectionTable + 16, 0xFFFFFFFFu, u"2.700.401.16"},
+        {"section raw size past the end", l.sectionTable + 16, 0xFFFFFFFFu, S::Ok},
     };
     for (const auto& [what, at, value, expected] : cases) {
         auto bad = good;
         put(bad, at, value);
-        EXPECT_EQ(product_version(bad), expected) << what;
+        EXPECT_EQ(status_of(bad), expected) << what;
     }
-}
-
-TEST(PeVersionResource, SixteenBitAndForeignFilesAreRecognised) {
-    std::vector<uint8_t> ne(0x80, 0);
-    ne[0] = 'M', ne[1] = 'Z';
-    put<uint32_t>(ne, 0x3C, 0x40);
-    ne[0x40] = 'N', ne[0x41] = 'E';
-    EXPECT_EQ(status_of(ne), PeVersionStatus::SixteenBit);
-    ne[0x40] = 'L', ne[0x41] = 'X';
-    EXPECT_EQ(status_of(ne), PeVersionStatus::UnsupportedFormat);
-    EXPECT_EQ(status_of(std::vector<uint8_t>{'M', 'Z'}), PeVersionStatus::NotExecutable);
-    EXPECT_EQ(status_of(std::vector<uint8_t>(4096, 0)), PeVersionStatus::NotExecutable);
+    EXPECT_EQ(status_of({'M', 'Z'}), S::NotExecutable);
 }
 
 std::string utf16z(const std::u16string& text) {
