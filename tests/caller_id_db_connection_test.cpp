@@ -111,7 +111,7 @@ TEST(CallerIdText, NarrowsToLowBytesAndWidensUtf8KeepingOtherBytes) {
     // U+1F600 is D83D DE00 in UTF-16: two units, two bytes.
     EXPECT_EQ(CopyToNarrow(L"\U0001F600"), std::string("\x3d\x00", 2));
     std::wstring text;
-    caller_id_text::WidenTrimmed("Caf\xc3\xa9 \xe2\x82\xac ", text);
+    caller_id_text::WidenTrimmed("Caf\xc3\xa9 \xe2\x82\xac \t\n\v\f\r", text);
     EXPECT_EQ(text, L"Caf\u00e9 \u20ac");
     // Bytes that are not UTF-8 (a Latin-1 e-acute, a cut sequence) keep their value.
     caller_id_text::WidenTrimmed("Caf\xe9 \xe2\x82", text);

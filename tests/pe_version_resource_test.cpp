@@ -40,7 +40,7 @@ uint32_t get32(const std::vector<uint8_t>& b, size_t at) { return get<uint32_t>(
 // Where the interesting fields of a sound single-section fixture are, found the
 // plain way (the fixtures are trusted; only their corrupted copies are not).
 struct Layout {
-    size_t pe, optional, resources, sectionTable, root, nameDir, leaf, block;
+    size_t pe, optional, resources, sectionTable, root, typeDir, nameDir, leaf, block;
 };
 
 Layout layout_of(const std::vector<uint8_t>& b) {
@@ -51,8 +51,8 @@ Layout layout_of(const std::vector<uint8_t>& b) {
     l.sectionTable = l.optional + get<uint16_t>(b, l.pe + 20);
     const uint32_t va = get32(b, l.sectionTable + 12), raw = get32(b, l.sectionTable + 20);
     l.root = raw + (get32(b, l.resources) - va);
-    const size_t typeDir = l.root + (get32(b, l.root + 20) & 0x7FFFFFFF);
-    l.nameDir = l.root + (get32(b, typeDir + 20) & 0x7FFFFFFF);
+    l.typeDir = l.root + (get32(b, l.root + 20) & 0x7FFFFFFF);
+    l.nameDir = l.root + (get32(b, l.typeDir + 20) & 0x7FFFFFFF);
     l.leaf = l.root + get32(b, l.nameDir + 20);
     l.block = raw + (get32(b, l.leaf) - va);
     return l;
@@ -134,18 +134,41 @@ TEST(PeVersionResource, ResourcesAreReadWhereverTheyLie) {
     EXPECT_STREQ(text, L"2.700.401.16");
 }
 
-// Fields that point outside the file, and files cut anywhere, are the fuzzer's
-// (fuzz_pe_version, seeded with these fixtures): the bounded readers refuse them
-// whatever check is missing. These are rules a file can break with every read inside it.
+TEST(PeVersionResource, EveryTruncationIsRefusedOrReadWithinTheData) {
+    for (const char* name : {"french64.dll", "german32.dll"}) {
+        const auto full = fixture_bytes(name);
+        const Layout l = layout_of(full);
+        const size_t blockEnd = l.block + get<uint16_t>(full, l.block);
+        for (size_t size = 0; size < full.size(); ++size) {
+            // A fresh allocation of exactly `size` bytes lets ASan see any overread.
+            const std::vector<uint8_t> cut(full.begin(), full.begin() + size);
+            EXPECT_EQ(status_of(cut) == PeVersionStatus::Ok, size >= blockEnd)
+                << name << " cut at " << size;
+        }
+    }
+}
+
+// Each field is written as 32 bits; the 16-bit ones clobber only a field read later.
 TEST(PeVersionResource, FilesThatBreakARuleAreRefusedForWhatTheyAre) {
     const auto good = fixture_bytes("french64.dll");
     const Layout l = layout_of(good);
     using S = PeVersionStatus;
+    const uint32_t typeAt = static_cast<uint32_t>(l.typeDir - l.root);
     const std::tuple<const char*, size_t, uint32_t, S> cases[] = {
+        {"e_lfanew past the end", 0x3C, 0xFFFFFFF0u, S::Malformed},
+        {"section count past the end", l.pe + 6, 0xFFFF, S::Malformed},
+        {"resource RVA in no section", l.resources, 0x7FFFF000u, S::Malformed},
+        {"section raw data past the end", l.sectionTable + 20, 0xFFFFFE00u, S::Malformed},
+        {"leaf RVA in no section", l.leaf, 0x10, S::Malformed},
         {"leaf size past the section", l.leaf + 4, 0xFFFFFFFFu, S::Malformed},
-        {"type entry leads to a leaf", l.root + 20, get32(good, l.root + 20) & 0x7FFFFFFF,
+        {"type entry count past the data", l.root + 14, 0xFFFF, S::Malformed},
+        {"type directory outside the data", l.root + 20, 0x80FFFFF0u, S::Malformed},
+        {"type entry leads to a leaf", l.root + 20, typeAt, S::Malformed},
+        {"type directory is the root itself", l.root + 20, 0x80000000u, S::Malformed},
+        {"name directory is the type directory", l.typeDir + 20, 0x80000000u | typeAt,
          S::Malformed},
         {"language entry leads to a directory", l.nameDir + 20, 0x80000000u, S::Malformed},
+        {"root node length 0", l.block, 0, S::Malformed},
         {"optional header of unknown kind", l.optional, 0x0107, S::UnsupportedFormat},
         {"a 16-bit file", l.pe, 0x454E /* "NE" */, S::SixteenBit},
         {"an LX file", l.pe, 0x584C, S::UnsupportedFormat},
@@ -209,6 +232,10 @@ TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
     EXPECT_EQ(query_text(tree(13, false), u"StringFileInfo\\\\040704E4\\Comments"), u"");
     EXPECT_EQ(query_text(tree(13, false), u"\\StringFileInfo\\040904e4\\ProductVersion"),
               u"<absent>");
+    // A key that runs past its node's length is refused, though the bytes after end it.
+    std::string cut = node(u"VS_VERSION_INFO", "", 0, 0);
+    cut[0] = 10;
+    EXPECT_EQ(query_text(cut, u""), u"<absent>");
 }
 
 }  // namespace
