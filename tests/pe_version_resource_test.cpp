@@ -182,6 +182,7 @@ TEST(PeVersionResource, FilesThatBreakARuleAreRefusedForWhatTheyAre) {
         EXPECT_EQ(status_of(bad), expected) << what;
     }
     EXPECT_EQ(status_of({'M', 'Z'}), S::NotExecutable);
+    EXPECT_EQ(status_of(std::vector<uint8_t>(64, 0)), S::NotExecutable);
 }
 
 std::string utf16z(const std::u16string& text) {
@@ -232,6 +233,8 @@ TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
     EXPECT_EQ(query_text(tree(13, false), u"StringFileInfo\\\\040704E4\\Comments"), u"");
     EXPECT_EQ(query_text(tree(13, false), u"\\StringFileInfo\\040904e4\\ProductVersion"),
               u"<absent>");
+    const std::string block = tree(13, false);
+    EXPECT_EQ(query_text(block.substr(0, block.size() - 1), path), u"<absent>") << "cut short";
     // A key that runs past its node's length is refused, though the bytes after end it.
     std::string cut = node(u"VS_VERSION_INFO", "", 0, 0);
     cut[0] = 10;
