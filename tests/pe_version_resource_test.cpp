@@ -128,7 +128,6 @@ TEST(PeVersionResource, ResourcesAreReadWhereverTheyLie) {
     TempDir dir;
     write_file_bytes(dir.file("TalvexFAR.DLL"), std::string(far.begin(), far.end()));
     const std::wstring path = wide(dir.file("TalvexFAR.DLL"));
-    EXPECT_EQ(GetFileLanguageId(path.c_str()), 1036);
     wchar_t text[260] = L"";
     EXPECT_GT(GetFileVersionPropertyInfo(path.c_str(), L"ProductVersion", text, sizeof text), 0);
     EXPECT_STREQ(text, L"2.700.401.16");
