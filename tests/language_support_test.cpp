@@ -83,8 +83,8 @@ TEST(LanguageDiscovery, RefusedArgumentsAndMissingFolderFindNothing) {
 
 TEST(LanguageDiscovery, ListingMatchesThePatternIgnoringCase) {
     TempDir dir;
-    for (const char* name :
-         {"b.DLL", "A.dll", "c.txt", "aa.dll", "B.dll", "[x].dll", "x.dll", "Y\xfe.dll", "YZ.dll"})
+    for (const char* name : {"b.DLL", "A.dll", "c.txt", "aa.dll", "B.dll", "[x].dll", "x.dll",
+                             "Y\xfe.dll", "YZ.dll", "x.dll.bak"})
         write_file_bytes(dir.file(name), "x");
     // A byte that is no UTF-8 sorts as itself, after every character.
     const std::pair<const char*, std::vector<std::string>> cases[] = {
