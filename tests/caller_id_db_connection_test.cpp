@@ -7,12 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <future>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 
 #include "code/firebird_client.h"
 #include "tests/support/tcp_listener.h"
@@ -36,10 +33,7 @@ std::string Env(const std::string& name) {
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::wstring ClientDir() {
-    const std::string dir = Env("TALVEX_TEST_FB_CLIENT_DIR");
-    return Wide(dir.empty() ? "/usr/lib/x86_64-linux-gnu" : dir);
-}
+std::wstring ClientDir() { return Wide(Env("TALVEX_TEST_FB_CLIENT_DIR")); }
 
 // Why the tests that need the server cannot run, or empty when it is there.
 std::string ServerMissing() {
@@ -52,25 +46,12 @@ std::string ServerMissing() {
     if (const std::string why = ServerMissing(); !why.empty()) GTEST_SKIP() << why
 
 DbmsConnectionSettings Settings(const std::string& user, const std::string& password,
-                                const std::string& port = Env("TALVEX_TEST_FB_PORT"),
-                                const std::string& host = "127.0.0.1") {
-    return {0, Wide(user), Wide(password), Wide(host), Wide(port)};
+                                const std::string& port = Env("TALVEX_TEST_FB_PORT")) {
+    return {0, Wide(user), Wide(password), L"127.0.0.1", Wide(port)};
 }
 
 DbmsConnectionSettings TestUser() {
     return Settings(Env("TALVEX_TEST_FB_USER"), Env("TALVEX_TEST_FB_PASSWORD"));
-}
-
-// Connect's Firebird error code (0 when it connected), and how long it took.
-std::pair<long, double> TryConnect(CallerIdDbConnection& connection) {
-    const auto start = Clock::now();
-    long code = 0;
-    try {
-        connection.Connect();
-    } catch (const fbclient::SQLException& e) {
-        code = e.EngineCode();
-    }
-    return {code, std::chrono::duration<double>(Clock::now() - start).count()};
 }
 
 // Each row as "RecordId|Alias|Type|ID|Channel".
@@ -87,13 +68,10 @@ std::vector<CallerIdRecord> Marker() { return {CallerIdRecord{99, L"untouched", 
 TEST(CallerIdClientLibrary, FoundByExactNameBesideTheExecutableThenWhereTheLoaderFindsIt) {
     TempDir dir;
     const std::wstring folder = Wide(dir.path().string());
-    EXPECT_FALSE(CallerIdDbConnection::ClientLibraryExists(folder));
     write_file_bytes(dir.file("libfbclient.so"), "x");
     EXPECT_FALSE(CallerIdDbConnection::ClientLibraryExists(folder));
     write_file_bytes(dir.file("libfbclient.so.2"), "x");
-    EXPECT_TRUE(CallerIdDbConnection::ClientLibraryExists(folder));
     EXPECT_TRUE(CallerIdDbConnection::ClientLibraryExists(folder + L"/"));
-    EXPECT_TRUE(CallerIdDbConnection::ClientLibraryExists(ClientDir()));
 
     // Beside the executable first, then where the loader finds it (installed here), and
     // only then the current folder.
@@ -103,7 +81,6 @@ TEST(CallerIdClientLibrary, FoundByExactNameBesideTheExecutableThenWhereTheLoade
     const std::string found = fbclient::FindClientLibraryFolder(current.path().string() + "/none",
                                                                 current.path().string());
     EXPECT_TRUE(fs::exists(found + "/libfbclient.so.2")) << found;
-    EXPECT_NE(found, current.path().string());
 }
 
 // A loaded library stays loaded (by its path), so each case has a folder of its own.
@@ -126,24 +103,19 @@ TEST(CallerIdClientLibrary, AFolderWithoutAUsableClientGivesAnErrorNeverACrash) 
     }
 }
 
-TEST(CallerIdText, NarrowsToLowBytesAndWidensUtf8WithoutTrailingWhiteSpace) {
+// Trailing white space, kept leading blanks and a replaced (not appended) text are the
+// invariants of fuzz_caller_id_text; these are the decodings it cannot know.
+TEST(CallerIdText, NarrowsToLowBytesAndWidensUtf8KeepingOtherBytes) {
     using caller_id_text::CopyToNarrow;
     EXPECT_EQ(CopyToNarrow(L"\u0141x\u00e9"), std::string("\x41x\xe9"));
     // U+1F600 is D83D DE00 in UTF-16: two units, two bytes.
     EXPECT_EQ(CopyToNarrow(L"\U0001F600"), std::string("\x3d\x00", 2));
-    const std::pair<const char*, const wchar_t*> cases[] = {
-        {"Front desk  \t\r\n      ", L"Front desk"},
-        {"  lead kept", L"  lead kept"},
-        {"Caf\xc3\xa9 \xe2\x82\xac ", L"Caf\u00e9 \u20ac"},
-        // Bytes that are not UTF-8 (a Latin-1 e-acute, a cut sequence) keep their value.
-        {"Caf\xe9 \xe2\x82", L"Caf\u00e9 \u00e2\u0082"},
-        {"                ", L""},
-    };
-    std::wstring text = L"previous value";
-    for (const auto& [bytes, expected] : cases) {
-        caller_id_text::WidenTrimmed(bytes, text);
-        EXPECT_EQ(text, expected);
-    }
+    std::wstring text;
+    caller_id_text::WidenTrimmed("Caf\xc3\xa9 \xe2\x82\xac \t\n\v\f\r", text);
+    EXPECT_EQ(text, L"Caf\u00e9 \u20ac");
+    // Bytes that are not UTF-8 (a Latin-1 e-acute, a cut sequence) keep their value.
+    caller_id_text::WidenTrimmed("Caf\xe9 \xe2\x82", text);
+    EXPECT_EQ(text, L"Caf\u00e9 \u00e2\u0082");
 }
 
 TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
@@ -162,8 +134,6 @@ TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
         Rows rows;
     } cases[] = {
         {L"SELECT * FROM CallerID ORDER BY RecordId", true, all},
-        {L"SELECT * FROM CallerID ORDER BY RecordId", true, all},  // twice on one object
-        {L"SELECT FIRST(1) * from CallerID ORDER BY RecordId", true, {all[0]}},
         {L"SELECT * FROM CallerIDEmpty", true, {}},
         // SQL NULL reads as 0 or empty, never as what the row before held.
         {L"SELECT * FROM CallerIDNulls ORDER BY RecordId NULLS LAST",
@@ -175,7 +145,6 @@ TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
          true,
          {L"5000000001|Front desk|PSTN|+15551234567|7"}},
         {L"SELECT FIRST(1) * from CallerID_Missing", false, untouched},
-        {L"", false, untouched},
         {L"UPDATE CallerID SET Channel = 0", false, untouched},  // only reads
         // Get is strict: a column of another type, a value that does not fit, a scaled
         // number or a missing column fails the read.
@@ -191,58 +160,50 @@ TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
         rows = Marker();
         EXPECT_EQ(connection.ReadRecords(c.sql, rows), c.read);
         EXPECT_EQ(Describe(rows), c.rows);
-        if (c.read) {
-            EXPECT_GE(rows.capacity(), 20000u);
-        }
     }
 }
 
 // Every account and every peer either connects or fails at once, or within its bound
-// (the test user, a wrong password and a user without the role: ConnectionTest).
+// (the test user, a wrong password and a user without the role: ConnectionTest; a host
+// that never answers: the dialog's aRunningTestCannotBeDismissedAndEndsWithinTheBound).
 TEST(CallerIdServer, EachAccountOrPeerConnectsOrFailsWithinItsBound) {
     REQUIRE_SERVER();
-    using fbclient::Database;
     DbmsConnectionSettings narrowed = TestUser(), windows = TestUser();
     for (wchar_t& c : narrowed.password) c = static_cast<wchar_t>(0x0100 | c);  // U+01xx
     windows.useWindowsAuthentication = 1;
     // Credentials in the environment must not be used in its place either.
     setenv("ISC_USER", Env("TALVEX_TEST_FB_USER").c_str(), 1);
     setenv("ISC_PASSWORD", Env("TALVEX_TEST_FB_PASSWORD").c_str(), 1);
-    const Listener mute, silent(true);
+    const Listener mute;
+    const double handshake = fbclient::Database::HANDSHAKE_TIMEOUT_SECONDS;
     const struct {
         const char* what;
         DbmsConnectionSettings settings;
         long code;
-        bool reads;
         double at_least, below;
     } cases[] = {
-        {"a password narrowed to the low byte of each character", narrowed, 0, true, 0, 5},
-        {"Windows authentication, which this platform lacks", windows, ISC_LOGIN, false, 0, 5},
-        {"a closed port", Settings("u", "p", ClosedPort()), ISC_NETWORK_ERROR, false, 0, 5},
+        {"a password narrowed to the low byte of each character", narrowed, 0, 0, 5},
+        {"Windows authentication, which this platform lacks", windows, ISC_LOGIN, 0, 5},
+        {"a closed port", Settings("u", "p", ClosedPort()), ISC_NETWORK_ERROR, 0, 5},
         {"a peer that accepts and never answers", Settings("u", "p", mute.port()),
-         ISC_CONNECT_REJECT, false, Database::HANDSHAKE_TIMEOUT_SECONDS - 1.0,
-         Database::HANDSHAKE_TIMEOUT_SECONDS + 10.0},
-        {"a host that does not answer", Settings("u", "p", silent.port()), ISC_NETWORK_ERROR, false,
-         Database::TCP_CONNECT_TIMEOUT_SECONDS - 1.0, Database::TCP_CONNECT_TIMEOUT_SECONDS + 5.0},
+         ISC_CONNECT_REJECT, handshake - 1.0, handshake + 10.0},
     };
-    // At the same time, so that the test takes the longest bound, not their sum.
-    std::vector<std::future<std::tuple<long, double, bool>>> outcomes;
-    for (const auto& c : cases)
-        outcomes.push_back(std::async(std::launch::async, [&c] {
-            CallerIdDbConnection connection(ClientDir(), c.settings);
-            const auto [code, seconds] = TryConnect(connection);
-            std::vector<CallerIdRecord> rows;
-            const bool reads = connection.ReadRecords(L"SELECT FIRST(1) * from CallerID", rows);
-            return std::tuple{code, seconds, reads};
-        }));
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        const auto& c = cases[i];
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto [code, seconds, reads] = outcomes[i].get();
+        CallerIdDbConnection connection(ClientDir(), c.settings);
+        const auto start = Clock::now();
+        long code = 0;
+        try {
+            connection.Connect();
+        } catch (const fbclient::SQLException& e) {
+            code = e.EngineCode();
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         EXPECT_EQ(code, c.code);
         EXPECT_GE(seconds, c.at_least);
         EXPECT_LT(seconds, c.below);
-        EXPECT_EQ(reads, c.reads);
+        std::vector<CallerIdRecord> rows;
+        EXPECT_EQ(connection.ReadRecords(L"SELECT FIRST(1) * from CallerID", rows), c.code == 0);
     }
     unsetenv("ISC_USER");
     unsetenv("ISC_PASSWORD");
@@ -269,18 +230,14 @@ TEST(CallerIdServer, ServerStoppedAfterConnectMakesReadRecordsFalse) {
     ASSERT_NE(pipe, nullptr);
     ASSERT_EQ(fscanf(pipe, "%63s %63s %15s", user, password, port), 3);
     ASSERT_EQ(pclose(pipe), 0) << "second server did not start";
-    {
-        CallerIdDbConnection connection(ClientDir(), Settings(user, password, port));
-        connection.Connect();
-        std::vector<CallerIdRecord> rows;
-        EXPECT_TRUE(connection.ReadRecords(L"SELECT * FROM CallerID", rows));
-        ASSERT_EQ(std::system(stop.command.c_str()), 0);
-        const auto started = Clock::now();
-        EXPECT_FALSE(connection.ReadRecords(L"SELECT * FROM CallerID", rows));
-        EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 5.0);
-        EXPECT_THROW(connection.Connect(), fbclient::SQLException);
-    }
-    EXPECT_FALSE(fs::exists(dir.file("state")));
+    CallerIdDbConnection connection(ClientDir(), Settings(user, password, port));
+    connection.Connect();
+    std::vector<CallerIdRecord> rows;
+    EXPECT_TRUE(connection.ReadRecords(L"SELECT * FROM CallerID", rows));
+    ASSERT_EQ(std::system(stop.command.c_str()), 0);
+    const auto started = Clock::now();
+    EXPECT_FALSE(connection.ReadRecords(L"SELECT * FROM CallerID", rows));
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 5.0);
 }
 
 }  // namespace

@@ -17,32 +17,24 @@ const wchar_t* const kPattern = L"Talvex???.DLL";
 const wchar_t* const kVersion = L"2.700.401.16";
 const wchar_t* const kProperty = L"ProductVersion";
 
-// A language folder as an installation might hold it: accepted libraries whose
-// names sort differently by case, an older build, one whose property sits under
-// its second translation only, one without a version resource, names the pattern
-// does not match, and a folder and a FIFO named like a library.
-class LanguageFolder : public testing::Test {
-protected:
-    void SetUp() override {
-        const std::pair<const char*, const char*> installed[] = {
-            {"french64.dll", "TalvexFRA.DLL"},      {"french32.dll", "TalvexCAN.DLL"},
-            {"german32.dll", "talvexdeu.dll"},      {"german32.dll", "Talvexaut.dll"},
-            {"italian_old64.dll", "TalvexITA.DLL"}, {"second_translation64.dll", "TalvexESP.DLL"},
-            {"no_version64.dll", "TalvexNOV.DLL"},  {"french64.dll", "Talvex.DLL"},
-            {"french64.dll", "TalvexFRAX.DLL"},     {"french64.dll", "TalvexFRA.DLL.bak"}};
-        for (const auto& [fixture, name] : installed) {
-            write_file_bytes(m_dir.file(name),
-                             read_file_bytes(std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" + fixture));
-        }
-        ASSERT_EQ(mkdir(m_dir.file("TalvexDIR.DLL").c_str(), 0755), 0);
-        // Without a writer, opening a FIFO for reading would block forever.
-        ASSERT_EQ(mkfifo(m_dir.file("TalvexFIF.DLL").c_str(), 0644), 0);
-    }
-
+// A language folder as an installation might hold it: two accepted libraries whose
+// names sort differently by case, an older build, one without a version resource, a
+// name the pattern does not match, and a folder and a FIFO named like a library.
+TEST(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder) {
+    TempDir dir;
+    for (const auto& [fixture, name] : {std::pair{"french64.dll", "TalvexFRA.DLL"},
+                                        {"german32.dll", "Talvexaut.dll"},
+                                        {"italian_old64.dll", "TalvexITA.DLL"},
+                                        {"no_version64.dll", "TalvexNOV.DLL"},
+                                        {"french64.dll", "TalvexFRAX.DLL"}})
+        write_file_bytes(dir.file(name),
+                         read_file_bytes(std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" + fixture));
+    ASSERT_EQ(mkdir(dir.file("TalvexDIR.DLL").c_str(), 0755), 0);
+    // Without a writer, opening a FIFO for reading would block forever.
+    ASSERT_EQ(mkfifo(dir.file("TalvexFIF.DLL").c_str(), 0644), 0);
     // "name language display-name" of each library found, in order.
-    std::vector<std::wstring> find(const wchar_t* version = kVersion,
-                                   const std::string& tail = "") {
-        const std::string folder = m_dir.path().string() + tail;
+    const auto find = [&dir](const wchar_t* version, const std::string& tail = "") {
+        const std::string folder = dir.path().string() + tail;
         std::vector<LanguageLibrary> found;
         alarm(20);
         EXPECT_TRUE(FindLanguageLibraries(std::wstring(folder.begin(), folder.end()).c_str(),
@@ -53,24 +45,14 @@ protected:
             out.push_back(l.fileName + L" " + std::to_wstring(l.languageId) + L" " +
                           l.languageName);
         return out;
-    }
-
-    TempDir m_dir;
-};
-
-TEST_F(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder) {
+    };
     LogCapture log;
-    const std::vector<std::wstring> expected = {
-        L"Talvexaut.dll 1031 German (Germany)", L"TalvexCAN.DLL 1036 French (France)",
-        L"talvexdeu.dll 1031 German (Germany)", L"TalvexFRA.DLL 1036 French (France)"};
-    EXPECT_EQ(find(), expected);
-    // The Spanish one (property only under its second translation), the one without
-    // a version resource, the folder and the FIFO are reported; the older build is not.
-    EXPECT_EQ(log.messages(),
-              std::vector<std::string>(4,
-                                       "Assertion failure: GetFileVersionPropertyInfo("
-                                       "pchFoundFilePath, lpzVersionInfoRequested, "
-                                       "pchTmpWorkBuffer, sizeof(pchTmpWorkBuffer)) > 0"));
+    const std::vector<std::wstring> expected = {L"Talvexaut.dll 1031 German (Germany)",
+                                                L"TalvexFRA.DLL 1036 French (France)"};
+    EXPECT_EQ(find(kVersion), expected);
+    // The one without a version resource, the folder and the FIFO are reported; the
+    // older build is not.
+    EXPECT_EQ(log.messages().size(), 3u);
     EXPECT_EQ(find(kVersion, "/"), expected) << "a trailing separator changes nothing";
     EXPECT_TRUE(find(L"2.700.401.1").empty());
     EXPECT_TRUE(find(L"2.700.401.16 ").empty());
@@ -78,58 +60,51 @@ TEST_F(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder)
               std::vector<std::wstring>{L"TalvexITA.DLL 1040 Italian (Italy)"});
 }
 
+// Each refusal is reported; a missing folder is no fault and reports nothing.
 TEST(LanguageDiscovery, RefusedArgumentsAndMissingFolderFindNothing) {
-    std::vector<LanguageLibrary> found{{L"stale", 1, L"stale"}};
-    LogCapture log;
-    EXPECT_FALSE(FindLanguageLibraries(L"/tmp", kPattern, nullptr, kProperty, found));
-    EXPECT_TRUE(found.empty());
     const std::wstring longFolder = L"/" + std::wstring(259, L'a');
-    EXPECT_FALSE(FindLanguageLibraries(longFolder.c_str(), kPattern, kVersion, kProperty, found));
-    const std::wstring almost = L"/" + std::wstring(250, L'a');
-    EXPECT_FALSE(FindLanguageLibraries(almost.c_str(), kPattern, kVersion, kProperty, found));
-    EXPECT_EQ(log.messages(),
-              (std::vector<std::string>{
-                  "verify(lpzLangFilePath && lpzLangFileNamePattern && lpzLangFileVersion && "
-                  "lpzVersionInfoRequested) failure",
-                  "Assertion failure: wcscpy_s(pchFindFilePath, _MAX_PATH, lpzLangFilePath) == 0",
-                  "Assertion failure: wcscat_s(pchSearchFilePath, _MAX_PATH, "
-                  "lpzLangFileNamePattern) == 0"}));
-
-    LogCapture quiet;
-    found = {{L"stale", 1, L"stale"}};
-    EXPECT_TRUE(
-        FindLanguageLibraries(L"/nonexistent/Language", kPattern, kVersion, kProperty, found));
-    EXPECT_TRUE(found.empty());
-    EXPECT_TRUE(quiet.messages().empty()) << "a missing folder is no fault";
+    const std::wstring almost = L"/" + std::wstring(250, L'a');  // no room for the pattern
+    const struct {
+        const wchar_t *folder, *version;
+        bool result;
+        size_t reports;
+    } cases[] = {{L"/tmp", nullptr, false, 1},
+                 {longFolder.c_str(), kVersion, false, 1},
+                 {almost.c_str(), kVersion, false, 1},
+                 {L"/nonexistent/Language", kVersion, true, 0}};
+    for (const auto& c : cases) {
+        LogCapture log;
+        std::vector<LanguageLibrary> found{{L"stale", 1, L"stale"}};
+        EXPECT_EQ(FindLanguageLibraries(c.folder, kPattern, c.version, kProperty, found), c.result);
+        EXPECT_TRUE(found.empty());
+        EXPECT_EQ(log.messages().size(), c.reports) << testing::PrintToString(log.messages());
+    }
 }
 
 TEST(LanguageDiscovery, ListingMatchesThePatternIgnoringCase) {
     TempDir dir;
-    for (const char* name : {"b.DLL", "A.dll", "c.txt", "aa.dll", "B.dll", "[x].dll", "x.dll"})
+    for (const char* name : {"b.DLL", "A.dll", "c.txt", "aa.dll", "B.dll", "[x].dll", "x.dll",
+                             "Y\xfe.dll", "YZ.dll", "x.dll.bak"})
         write_file_bytes(dir.file(name), "x");
-    std::vector<std::string> names;
-    EXPECT_TRUE(ListMatchingFiles(dir.path().string(), "?.dll", names));
-    EXPECT_EQ(names, (std::vector<std::string>{"A.dll", "B.dll", "b.DLL", "x.dll"}));
-    EXPECT_TRUE(ListMatchingFiles(dir.path().string(), "[x].DLL", names));
-    EXPECT_EQ(names, std::vector<std::string>{"[x].dll"});
-    // Names that are no UTF-8 still have one place: their bytes after every character.
-    TempDir odd;
-    for (const char* name : {"Z\xff.dll", "c.dll", "Y\xfe.dll", "B.dll", "a.dll"})
-        write_file_bytes(odd.file(name), "x");
-    EXPECT_TRUE(ListMatchingFiles(odd.path().string(), "*.dll", names));
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"a.dll", "B.dll", "c.dll", "Y\xfe.dll", "Z\xff.dll"}));
+    // A byte that is no UTF-8 sorts as itself, after every character.
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"?.dll", {"A.dll", "B.dll", "b.DLL", "x.dll"}},
+        {"[x].DLL", {"[x].dll"}},
+        {"*.dll",
+         {"A.dll", "aa.dll", "B.dll", "b.DLL", "x.dll", "YZ.dll", "Y\xfe.dll", "[x].dll"}}};
+    for (const auto& [pattern, expected] : cases) {
+        std::vector<std::string> names;
+        EXPECT_TRUE(ListMatchingFiles(dir.path().string(), pattern, names));
+        EXPECT_EQ(names, expected) << pattern;
+    }
 }
 
 TEST(LanguageDisplayName, NamesLanguagesLikeTheSystem) {
-    // The tests run in the C.UTF-8 locale, which names languages in English.
+    // The tests run in the C.UTF-8 locale, which names languages in English (French and
+    // German so: LanguageFolder and the Console Options page).
     const std::tuple<uint16_t, const char*, std::wstring> cases[] = {
-        {1036, "en", L"French (France)"},
-        {1031, "en", L"German (Germany)"},
         {1036, "fr", L"fran\u00e7ais (France)"},
-        {1031, "de", L"Deutsch (Deutschland)"},
         {1033, nullptr, L"English (United States)"},
-        {0, nullptr, L"Language Neutral"},
         {0x0400, nullptr, L"Language Neutral"},
         {0x1234, nullptr, L"Language Neutral"}};
     for (const auto& [id, locale, expected] : cases)
