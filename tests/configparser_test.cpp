@@ -34,13 +34,18 @@ protected:
 // section: console_setting_parser_test.)
 TEST_F(ConfigParserTest, ReadKeepsTheFirstOfDuplicatesAndDropsStrayLines) {
     using namespace std::string_literals;
-    const std::string huge(3 * 1024 * 1024, 'x');  // far longer than any read chunk
+    // Far longer than any read chunk or write buffer; two halves fill one buffer.
+    const std::string huge(3 * 1024 * 1024, 'x'), half(40 * 1024, 'y');
     const std::tuple<std::string, bool, std::string> cases[] = {
-        // NUL bytes are kept, long lines are read whole, names are case-sensitive.
+        // NUL bytes are kept, long lines are read whole, names are case-sensitive, the
+        // last line needs no line end.
         {"[A\0B]\nk\0ey = v\0al\n"s, true, "---\n[A\0B]\nk\0ey = v\0al\n"s},
-        {"[A]\nlong = " + huge + "\n" + huge + "\n[" + huge + "]\nk=1\n", true,
-         "---\n[A]\nlong = " + huge + "\n---\n[" + huge + "]\nk = 1\n"},
-        {"[A]\nk=1\nK=2\n[a]\nk=3\n", true, "---\n[A]\nK = 2\nk = 1\n---\n[a]\nk = 3\n"},
+        {"[A]\na=" + half + "\nb=" + half + "\nlong = " + huge + "\n" + huge + "\n[" + huge +
+             "]\nk=1\n",
+         true,
+         "---\n[A]\na = " + half + "\nb = " + half + "\nlong = " + huge + "\n---\n[" + huge +
+             "]\nk = 1\n"},
+        {"[A]\nk=1\nK=2\n[a]\nk=3", true, "---\n[A]\nK = 2\nk = 1\n---\n[a]\nk = 3\n"},
         {"", true, ""},
         // Duplicates: the first wins, the second section is dropped whole, reading goes on.
         {"[A]\nx=1\n[A]\nx=2\ny=3\n[B]\nz=4\n", false, "---\n[A]\nx = 1\n---\n[B]\nz = 4\n"},
@@ -74,6 +79,7 @@ TEST_F(ConfigParserTest, WriteLayoutSetFormsAndRefusals) {
     ConfigParser p(true);
     EXPECT_FALSE(p.set("S", "k", "v", false)) << "no such section";
     EXPECT_FALSE(p.modified());
+    EXPECT_FALSE(p.write(nullptr, true)) << "no file name known";
     const std::string note = "  about S ", semicolon = ";x", blank = "   ", two_lines = "a\nb";
     EXPECT_TRUE(p.add_section("S", &note));
     EXPECT_FALSE(p.add_section("S")) << "exists already";
