@@ -134,16 +134,18 @@ TEST_F(ConfigParserTest, TypedReads) {
     EXPECT_EQ(std::make_tuple(n, b, text), std::make_tuple(99u, true, std::string("keep")));
 }
 
-// A parser that read a file and changed it saves itself there as it ends; a failure
-// is logged and leaves what stands at the name alone. (The old file's mode and ACL:
-// settings_file_faults_test.)
+// Reads add to what is held. A parser that read a file and changed it saves itself
+// there as it ends; a failure is logged and leaves what stands at the name alone. (The old file's
+// mode and ACL: settings_file_faults_test.)
 TEST_F(ConfigParserTest, WhenAFileIsWritten) {
-    const std::string fresh = m_dir.file("fresh.ini");
+    const std::string other = m_dir.file("other.ini"), fresh = m_dir.file("fresh.ini");
+    write_file_bytes(other, "[A]\n[B]\n");
     {
         ConfigParser p(true);
-        ASSERT_TRUE(read(p, "[A]\nk = v\n"));
-        write_file_bytes(fresh, "[B]\n");
-        EXPECT_TRUE(p.read(fresh.c_str())) << "a second read adds; the first name stays";
+        EXPECT_FALSE(p.read(m_dir.file("missing.ini").c_str()));
+        ASSERT_TRUE(read(p, "x = 1\n[A]\nk = v\n# tail\n"));
+        EXPECT_FALSE(p.read(other.c_str())) << "[A] is held already";
+        EXPECT_EQ(p.problems().size(), 1u) << "each read lists its own";
         EXPECT_FALSE(p.write(nullptr, false)) << "nothing changed";
         EXPECT_TRUE(p.write("", true)) << "forced, to the remembered name";
         const mode_t old_mask = umask(022);
@@ -151,6 +153,7 @@ TEST_F(ConfigParserTest, WhenAFileIsWritten) {
         umask(old_mask);
         EXPECT_TRUE(p.set("A", "k", "2", false));
     }
+    // At the first name read, with what each read added and the last one's trailing comments.
     EXPECT_EQ(read_file_bytes(m_path), ini_lines("---\n[A]\nk = 2\n---\n[B]\n"));
     EXPECT_EQ(std::filesystem::status(fresh).permissions(), std::filesystem::perms(0644))
         << "what any new file gets";
