@@ -90,6 +90,9 @@ bool AtomicFileWriter::open(const std::string& path, Commit mode) {
     bool had_old = false;
     if (mode == Commit::Replace && lstat(m_target.c_str(), &old_info) == 0) {
         if (S_ISDIR(old_info.st_mode)) return fail(EISDIR);
+        // A device, a FIFO or a socket is no file of ours: renaming over it would
+        // destroy it (as root, even /dev/null).
+        if (!S_ISREG(old_info.st_mode) && !S_ISLNK(old_info.st_mode)) return fail(EEXIST);
         had_old = S_ISREG(old_info.st_mode);
     }
 

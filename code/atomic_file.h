@@ -19,7 +19,8 @@
 class AtomicFileWriter {
 public:
     enum class Commit {
-        // Renames the new file over whatever is at the target (a folder is refused).
+        // Renames the new file over a regular file or a symbolic link at the target;
+        // a folder (EISDIR) or a device, FIFO or socket (EEXIST) is refused untouched.
         // The new file takes the old regular file's permission bits, ACL entries, and
         // owner and group where this process may set them; otherwise it gets what any
         // new file in that folder gets (0666 through the umask, or the folder's
@@ -44,7 +45,7 @@ public:
 
     // Prepares the new file for `path`. False, with nothing created, when the folder
     // is missing or refuses a new file (and no in-place write is possible), or `path`
-    // names a folder or ends in '/'.
+    // names a folder, a device, a FIFO or a socket, or ends in '/'.
     bool open(const std::string& path, Commit mode = Commit::Replace);
     // Buffers the bytes; false once any write has failed.
     bool append(std::string_view bytes);

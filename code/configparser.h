@@ -49,7 +49,8 @@
 //   content goes to a new file in the same folder, is synced, and is renamed over
 //   the old name, then the folder is synced. On any failure the answer is false,
 //   the old file is left whole and the parser stays modified. A symbolic link at
-//   the name is replaced by the file, never written through. The new file gets the
+//   the name is replaced by the file, never written through; a device, a FIFO or a
+//   socket there is refused and left as it is. The new file gets the
 //   old file's permission bits and ACL entries (and owner and group where the
 //   process may set them); a file that did not exist gets what any new file in that
 //   folder gets (0666 through the umask, or the folder's default ACL). When the

@@ -149,7 +149,8 @@ TEST_F(FaultTest, OnlyLeftoversOfDeadProcessesAreSwept) {
 }
 
 // A folder, a FIFO (without waiting for a writer) or a device at the name: a load
-// reads nothing and logs nothing. (A save there: configparser_test, admin_commands_test.)
+// reads nothing and logs nothing, and a save leaves the FIFO a FIFO. (A save over a
+// folder: configparser_test, admin_commands_test.)
 TEST_F(FaultTest, EntriesThatAreNoFileGiveFalse) {
     LogCapture log;
     const std::string fifo = m_folder + "/fifo.ini";
@@ -159,6 +160,8 @@ TEST_F(FaultTest, EntriesThatAreNoFileGiveFalse) {
         EXPECT_FALSE(LoadConsoleSettings(path.c_str(), settings)) << path;
     }
     EXPECT_TRUE(log.messages().empty()) << "a file that cannot be opened is not logged";
+    EXPECT_FALSE(SaveConsoleSettings(fifo.c_str(), ConsoleSettings()));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 }  // namespace
