@@ -5,15 +5,15 @@
 
 #include "tests/support/temp_dir.h"
 
-std::string LogCapture::log_file_path() {
+static std::string log_file() {
     const char* dir = std::getenv("DIR_TMP");
     return std::string(dir ? dir : "/tmp") + "/syserrlog.txt";
 }
 
-LogCapture::LogCapture() : m_start(read_file_bytes(log_file_path()).size()) {}
+LogCapture::LogCapture() : m_start(read_file_bytes(log_file()).size()) {}
 
 std::vector<LogRecord> LogCapture::records() const {
-    const std::string bytes = read_file_bytes(log_file_path());
+    const std::string bytes = read_file_bytes(log_file());
     return parse_log_lines(bytes.size() > m_start ? bytes.substr(m_start) : std::string());
 }
 
