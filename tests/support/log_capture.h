@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
+// The fields of a file line, but for the line number and the timestamp.
 struct LogRecord {
-    uint32_t sequence = 0;
-    std::string pid, tid, module, file;
-    unsigned line = 0;
-    uint32_t flags = 0, error = 0;
-    std::string message, error_text, timestamp;
+    uint32_t sequence = 0, flags = 0, error = 0;
+    std::string pid, tid, module, file, message, error_text;
 };
 
 class LogCapture {
