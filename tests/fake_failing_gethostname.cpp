@@ -1,5 +1,4 @@
-// Stands in for the C library's gethostname in one test program: the real call cannot
-// be made to fail.
+// Stands in for gethostname in one test program: the real call cannot be made to fail.
 #include <unistd.h>
 
 #include <cerrno>

@@ -244,8 +244,7 @@ TEST(SyslogSink, DatagramIsPriorityThenTextOfAtMost1020Bytes) {
     UdpReceiver receiver;
     Syslog sink("localhost", receiver.port());
     const std::string fits(1020, 'x');
-    EXPECT_TRUE(sink.send(L"caf\u00e9", 0, 23));
-    EXPECT_TRUE(sink.send_text(fits.c_str(), 3, 1));
+    EXPECT_TRUE(sink.send(L"caf\u00e9", 0, 23) && sink.send_text(fits.c_str(), 3, 1));
     EXPECT_FALSE(sink.send_text(std::string(1021, 'y').c_str(), 3, 1) ||
                  sink.send(std::wstring(2000, L'z').c_str(), 3, 1) ||
                  sink.send(L"bad \xDC00 surrogate", 3, 1) || sink.send(nullptr, 3, 1) ||
