@@ -142,7 +142,7 @@ TEST_F(LogOutputs, TheReceiverIsHostAndPortWithDefaults) {
         const std::string out =
             run({"SYSERRLOG=8", "SYSERRLOG_SYSLOG=" + value, "host", host, "report", "hi"});
         if (m_status == CHILD_SKIPPED) GTEST_SKIP() << "no UTS or network namespace here";
-        EXPECT_EQ(out.rfind("<11>00000000\t" + host + "\tPID:", 0) == 0, delivered);
+        EXPECT_EQ(out.find("\t" + host + "\tPID:") != std::string::npos, delivered);
     }
 }
 
