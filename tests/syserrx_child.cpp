@@ -74,8 +74,7 @@ int main(int argc, char** argv) {
         } else if (step == "wide") {
             syserr_report(file.c_str(), 43, 4, L"%ls", widen(next()).c_str());
         } else if (step == "error") {
-            syserr_report_error(file.c_str(), 44, 4, ENOENT, L"Check failed [%ls].",
-                                widen(next()).c_str());
+            syserr_report_error(file.c_str(), 44, 4, ENOENT, L"Check failed [%s].", next());
         } else if (step == "value") {
             LogValue(file.c_str(), 45, 4, -3, widen(next()).c_str());
         } else if (step == "threads") {
