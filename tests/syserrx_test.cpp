@@ -85,15 +85,14 @@ TEST_F(LogOutputs, EveryOutputsLinesByteForByte) {
     for (char& c : bytes) c = static_cast<char>(~c);
     EXPECT_EQ(check_timestamps(bytes),
               "00000000" + head + "42\t0x4\t0\tone\ntwo\t\tT\n00000001" + head +
-                  "44\t0xc\t2\tCheck failed [open(path)].\tNo such file or directory\tT\n"
-                  "00000002" +
+                  "44\t0xc\t2\tCheck failed [open(path)].\tNo such file or directory\tT\n00000002" +
                   head + "45\t0x4\t0\t100%s %n Value=-3\t\tT\n");
     const std::vector<std::string> d = m_receiver.receive();
-    EXPECT_EQ(check_timestamps(std::accumulate(d.begin(), d.end(), std::string())),
-              "<11>00000000" + from + "42\t(0x4, 0):\tone\ntwo\t\tT\n<11>00000001" + from +
-                  "44\t(0xc, 2):\tCheck failed [open(path)].\tNo such file or directory\n"
-                  "<11>00000002" +
-                  from + "45\t(0x4, 0):\t100%s %n Value=-3\t\n");
+    EXPECT_EQ(
+        check_timestamps(std::accumulate(d.begin(), d.end(), std::string())),
+        "<11>00000000" + from + "42\t(0x4, 0):\tone\ntwo\t\tT\n<11>00000001" + from +
+            "44\t(0xc, 2):\tCheck failed [open(path)].\tNo such file or directory\n<11>00000002" +
+            from + "45\t(0x4, 0):\t100%s %n Value=-3\t\n");
 }
 
 // Without an output bit (or a receiver for the syslog bit) nothing is written. A name with
@@ -151,7 +150,7 @@ TEST_F(LogOutputs, LongTextIsCutToWholeCharactersAndOthersReplaced) {
     std::string euro, path = "/";
     for (int i = 0; i < 300; ++i) euro += "\xE2\x82\xAC";
     for (int i = 0; i < 130; ++i) path += "\xC3\xA9";
-    run({"SYSERRLOG=10", m_to, "file", path, "wide", euro, "locale", "C", "wide",
+    run({"SYSERRLOG=10", m_to, "wide", path, euro, "locale", "C", "wide", "/",
          "caf\xC3\xA9 \xE2\x82\xAC"},
         program);
     const std::vector<LogRecord> r = records();
@@ -234,10 +233,8 @@ TEST_F(LogOutputs, AFailingHostNameLookupReportsOnceNestedAndFallsBack) {
 // failure value, so looked up), and datagrams at the size limit. An unresolved receiver
 // (0.0.0.0 would reach this host on Linux) or port gets nothing.
 TEST(SyslogSink, DatagramIsPriorityThenTextOfAtMost1020Bytes) {
-    LogCapture log;
     EXPECT_EQ(ipv4_resolve(nullptr) | ipv4_resolve(""), 0u);
     EXPECT_EQ(ipv4_resolve("255.255.255.255"), 0xFFFFFFFFu);
-    EXPECT_EQ(log.messages().size(), 2u);
     UdpReceiver receiver;
     Syslog sink("localhost", receiver.port());
     const std::string fits(1020, 'x');
