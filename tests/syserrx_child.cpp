@@ -1,6 +1,5 @@
-// A process of its own for the diagnostic log's tests: the log reads its configuration
-// once per process. The arguments are steps, run in order; NAME=VALUE sets a variable
-// (moving the temp folder after a report must not move the file).
+// A process of its own for the diagnostic log's tests, as the log reads its configuration
+// once per process. The arguments are steps, run in order; NAME=VALUE sets a variable.
 // Exit status 0, 2 for bad arguments, 77 when a namespace cannot be had.
 #include <net/if.h>
 #include <sched.h>
@@ -85,13 +84,11 @@ int main(int argc, char** argv) {
             }
         } else if (step == "locale") {
             if (!std::setlocale(LC_ALL, next())) return 2;
-        } else if (step == "hang-up") {
-            // Standard output becomes a pipe nobody reads.
+        } else if (step == "hang-up") {  // standard output: a pipe nobody reads
             int fd[2];
             if (pipe(fd) != 0 || close(fd[0]) != 0 || dup2(fd[1], STDOUT_FILENO) < 0) return 2;
         } else if (step == "exit-reporting") {
-            // A static object's destructor reports during exit, and a thread is inside a
-            // record while the log closes.
+            // During exit a static object's destructor reports and a thread is in a record.
             g_report_at_exit.text = next();
             static std::atomic<int> late{0};
             std::thread([] {

@@ -1,7 +1,6 @@
 #include "tests/support/udp_receiver.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
