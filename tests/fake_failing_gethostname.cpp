@@ -1,6 +1,4 @@
-// Stands in for the C library's gethostname in one test program: the real call
-// cannot be made to fail, and the log's answer to a failing lookup (a nested
-// report, then "Unknown computer", with no endless recursion) must be seen.
+// Stands in for gethostname in one test program: the real call cannot be made to fail.
 #include <unistd.h>
 
 #include <cerrno>

@@ -1,27 +1,26 @@
-// A process of its own for the diagnostic log's tests: the log reads its
-// configuration once per process. The arguments are steps, run in order (see main):
-// reports from fixed lines (report 42, wide 43, error 44, value 45), threads, a
-// locale, a thread moving the environment, reports during exit, and namespaces
-// with a host name and a syslog receiver on 127.0.0.1:514 (drain prints what came).
+// A process of its own for the diagnostic log's tests, as the log reads its configuration
+// once per process. The arguments are steps, run in order; NAME=VALUE sets a variable.
 // Exit status 0, 2 for bad arguments, 77 when a namespace cannot be had.
-#include <arpa/inet.h>
 #include <net/if.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "code/char2wchar.h"
 #include "code/syserrx.h"
+#include "tests/support/udp_receiver.h"
 
 namespace {
 
@@ -39,97 +38,72 @@ struct ReportAtExit {
     }
 } g_report_at_exit __attribute__((init_priority(101)));
 
-// -1 when no namespace with a working loopback can be had.
-int listen_on_514_in_own_netns() {
-    if (unshare(CLONE_NEWNET) != 0) return -1;
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    std::strcpy(request.ifr_name, "lo");
-    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &request) != 0) return -1;
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(514);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0 ||
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        return -1;
-    }
-    return fd;
+// In UTS and network namespaces of its own, with the loopback up. False when refused.
+bool own_host(const char* name) {
+    ifreq lo{};
+    std::strcpy(lo.ifr_name, "lo");
+    const bool own =
+        unshare(CLONE_NEWUTS | CLONE_NEWNET) == 0 && sethostname(name, std::strlen(name)) == 0;
+    lo.ifr_flags = IFF_UP;
+    return own && ioctl(socket(AF_INET, SOCK_DGRAM, 0), SIOCSIFFLAGS, &lo) == 0;
 }
 
 }  // namespace
 
+// Reports come from /src/module.cpp at fixed lines: report 42, wide 43 (from the file
+// given), error 44 (ENOENT), value 45 (-3), and 8 threads report 150 times each.
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "C.UTF-8");
-    std::wstring file = L"/src/module.cpp";
-    int receiver = -1;
-    std::thread churn;
+    unsetenv("SYSERRLOG");
+    unsetenv("SYSERRLOG_SYSLOG");
+    std::optional<UdpReceiver> receiver;
     for (int i = 1; i < argc; ++i) {
         const std::string step = argv[i];
         auto next = [&]() -> const char* {
             if (i + 1 >= argc) std::exit(2);
             return argv[++i];
         };
-        if (step == "file") {
-            file = widen(next());
+        if (step.find('=') != std::string::npos) {
+            putenv(argv[i]);
         } else if (step == "report") {
-            syserr_report(file.c_str(), 42, 4, L"%s", next());
+            syserr_report(L"/src/module.cpp", 42, 4, L"%s", next());
         } else if (step == "wide") {
-            syserr_report(file.c_str(), 43, 4, L"%ls", widen(next()).c_str());
+            const std::wstring where = widen(next());
+            syserr_report(where.c_str(), 43, 4, L"%ls", widen(next()).c_str());
         } else if (step == "error") {
-            const auto code = static_cast<uint32_t>(std::strtoul(next(), nullptr, 10));
-            syserr_report_error(file.c_str(), 44, 4, code, L"Check failed [%ls].",
-                                widen(next()).c_str());
+            syserr_report_error(L"/src/module.cpp", 44, 4, ENOENT, L"Check failed [%s].", next());
         } else if (step == "value") {
-            const auto value = static_cast<int32_t>(std::strtol(next(), nullptr, 10));
-            LogValue(file.c_str(), 45, 4, value, widen(next()).c_str());
+            LogValue(L"/src/module.cpp", 45, 4, -3, widen(next()).c_str());
         } else if (step == "threads") {
-            const int threads = std::atoi(next()), count = std::atoi(next());
-            std::vector<std::thread> workers;
-            for (int t = 0; t < threads; ++t) {
-                workers.emplace_back([t, count, &file] {
-                    for (int k = 0; k < count; ++k) {
-                        syserr_report(file.c_str(), 42, 4, L"thread %d record %d", t, k);
-                    }
+            std::vector<std::jthread> workers;
+            for (int t = 0; t < 8; ++t) {
+                workers.emplace_back([t] {
+                    for (int k = 0; k < 150; ++k)
+                        syserr_report(L"/src/module.cpp", 42, 4, L"thread %d record %d", t, k);
                 });
             }
-            for (std::thread& worker : workers) worker.join();
         } else if (step == "locale") {
             if (!std::setlocale(LC_ALL, next())) return 2;
-        } else if (step == "setenv-thread") {
-            const std::string dir = next();
-            std::atomic<bool> moved{false};
-            churn = std::thread([dir, &moved] {
-                setenv("DIR_TMP", dir.c_str(), 1);
-                moved = true;
-                for (int k = 0; k < 2000; ++k)
-                    setenv(("TALVEX_CHURN_" + std::to_string(k)).c_str(), "x", 1);
-            });
-            while (!moved) std::this_thread::yield();
-        } else if (step == "at-exit") {
+        } else if (step == "hang-up") {  // standard output: a pipe nobody reads
+            int fd[2];
+            if (pipe(fd) != 0 || close(fd[0]) != 0 || dup2(fd[1], STDOUT_FILENO) < 0) return 2;
+        } else if (step == "exit-reporting") {
+            // During exit a static object's destructor reports and a thread is in a record.
             g_report_at_exit.text = next();
-        } else if (step == "exit-while-reporting") {
+            static std::atomic<int> late{0};
             std::thread([] {
-                for (;;) syserr_report(L"/src/module.cpp", 42, 4, L"%s", "late");
+                for (;; ++late) syserr_report(L"/src/module.cpp", 42, 4, L"%s", "late");
             }).detach();
-        } else if (step == "uts-hostname") {
-            const char* name = next();
-            if (unshare(CLONE_NEWUTS) != 0 || sethostname(name, std::strlen(name)) != 0) return 77;
-        } else if (step == "netns") {
-            if ((receiver = listen_on_514_in_own_netns()) < 0) return 77;
-        } else if (step == "drain" && receiver >= 0) {
-            // Loopback delivery is done when sendto returns; the wait only covers a slow machine.
-            pollfd p{receiver, POLLIN, 0};
-            char buffer[65536];
-            for (ssize_t n;
-                 poll(&p, 1, 200) > 0 && (n = recv(receiver, buffer, sizeof buffer, 0)) > 0;) {
-                fwrite(buffer, 1, static_cast<size_t>(n), stdout);
-            }
+            while (late < 100) std::this_thread::yield();
+        } else if (step == "host") {
+            if (!own_host(next())) return 77;
+            receiver.emplace(514);
         } else {
             return 2;
         }
     }
-    if (churn.joinable()) churn.join();
+    // What the receiver got; loopback delivery is done when sendto returns.
+    for (const std::string& datagram : receiver ? receiver->receive() : std::vector<std::string>{})
+        std::fputs(datagram.c_str(), stdout);
     return 0;
 }

@@ -5,15 +5,15 @@
 
 #include "tests/support/temp_dir.h"
 
-std::string LogCapture::log_file_path() {
+static std::string log_file() {
     const char* dir = std::getenv("DIR_TMP");
     return std::string(dir ? dir : "/tmp") + "/syserrlog.txt";
 }
 
-LogCapture::LogCapture() : m_start(read_file_bytes(log_file_path()).size()) {}
+LogCapture::LogCapture() : m_start(read_file_bytes(log_file()).size()) {}
 
 std::vector<LogRecord> LogCapture::records() const {
-    const std::string bytes = read_file_bytes(log_file_path());
+    const std::string bytes = read_file_bytes(log_file());
     return parse_log_lines(bytes.size() > m_start ? bytes.substr(m_start) : std::string());
 }
 
@@ -33,10 +33,11 @@ std::vector<LogRecord> parse_log_lines(const std::string& bytes) {
             f.push_back(bytes.substr(i, tab - i));
         }
         if (f.size() != 11) continue;
-        result.push_back({static_cast<uint32_t>(std::stoul(f[0], nullptr, 16)), f[1], f[2], f[3],
-                          f[4], static_cast<unsigned>(std::stoul(f[5])),
-                          static_cast<uint32_t>(std::stoul(f[6], nullptr, 16)),
-                          static_cast<uint32_t>(std::stoul(f[7])), f[8], f[9], f[10]});
+        const auto number = [&](int i, int base) {
+            return static_cast<uint32_t>(std::stoul(f[i], nullptr, base));
+        };
+        result.push_back(
+            {number(0, 16), number(6, 16), number(7, 10), f[1], f[2], f[3], f[4], f[8], f[9]});
     }
     return result;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A syslog receiver for tests: a UDP socket bound to 127.0.0.1 on a free port.
+// A syslog receiver for tests: a UDP socket on 127.0.0.1, at a free port by default.
 
 #include <cstdint>
 #include <string>
@@ -7,7 +7,7 @@
 
 class UdpReceiver {
 public:
-    UdpReceiver();
+    explicit UdpReceiver(uint16_t port = 0);
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver&) = delete;
     UdpReceiver& operator=(const UdpReceiver&) = delete;
