@@ -1,104 +1,139 @@
-// The "Caller ID Settings" page in a real sheet: which controls each choice enables,
-// what the page refuses and says, what it writes into the record, and the local file.
+// The "Caller ID Settings" page in a real sheet: which controls each choice enables, what
+// the page refuses and says, what it writes into the record, the local file, and the Test
+// Connection dialog it opens, against the Firebird server that scripts/with-test-services
+// starts and against a host that does not answer.
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QRadioButton>
 
 #include "app/local_callerid_database.h"
 #include "app/ui/CallerIDPropertyPage.h"
+#include "app/ui/TestSQLServerConnection.h"
 #include "code/console_settings.h"
+#include "code/firebird_client.h"
+#include "tests/support/tcp_listener.h"
 #include "tests/ui/gui_test.h"
 
 namespace {
 
-const QString kPortRange = QStringLiteral("Enter an integer between 1 and 65535.");
+QString Env(const char* name) { return qEnvironmentVariable(name); }
 
 struct Page : PageSheet<CCallerIDPropertyPage> {
     using PageSheet::PageSheet;
     QLineEdit* Edit(const QString& name) const { return Find<QLineEdit>(name + "Edit"); }
-    void Click(const QString& radios) const {
-        for (const QString& name : radios.split(' ', Qt::SkipEmptyParts))
-            Find<QRadioButton>(name + "Radio")->click();
+    // Clicks ("server" is the Server button) and typing ("port=0"), split by '|'.
+    void Do(const QString& actions) const {
+        for (const QString& action : actions.split('|', Qt::SkipEmptyParts)) {
+            const qsizetype is = action.indexOf('=');
+            if (is < 0) {
+                Find<QRadioButton>(action + "Radio")->click();
+                continue;
+            }
+            Edit(action.left(is))->selectAll();
+            QTest::keyClick(Edit(action.left(is)), Qt::Key_Delete);
+            QTest::keyClicks(Edit(action.left(is)), action.mid(is + 1));
+        }
     }
-    // 'L', 'S', 'C' where the local, server and credential controls are enabled, else '-'.
+    // 'L', 'S', 'U' where the local, server and user controls are enabled, else '-'.
     QString States() const {
-        const char* groups[] = {"localFileLabel localFileEdit",
-                                "serverLabel serverEdit portLabel portEdit windowsAuthRadio "
-                                "dbmsAuthRadio testConnectionButton",
-                                "userNameLabel userNameEdit passwordLabel passwordEdit"};
         QString states;
-        for (int g = 0; g < 3; ++g) {
+        for (const char* group : {"localFileLabel localFileEdit",
+                                  "serverLabel serverEdit portLabel portEdit windowsAuthRadio "
+                                  "dbmsAuthRadio testConnectionButton",
+                                  "userNameLabel userNameEdit passwordLabel passwordEdit"}) {
             QSet<bool> enabled;
-            for (const QString& name : QString(groups[g]).split(' '))
+            for (const QString& name : QString(group).split(' '))
                 enabled << Find(name)->isEnabled();
-            states += enabled.size() > 1 ? '?' : *enabled.begin() ? "LSC"[g] : '-';
+            states += enabled.size() > 1 ? '?' : *enabled.begin() ? QChar(group[0]).toUpper() : '-';
         }
         return states;
     }
+    TestDbmsConnection* TestConnection() const {
+        Find<QPushButton>("testConnectionButton")->click();
+        return page->findChild<TestDbmsConnection*>();
+    }
 };
 
-constexpr int kNone = CallerIdDbNone, kLocal = CallerIdDbLocal, kServer = CallerIdDbServer;
-constexpr int kWin = WindowsAuthentication, kDbms = DbmsAuthentication;
-const struct Choice {
-    const char* name;
-    int kind, auth;
-    const char *port, *typed /* into the port edit first */, *clicks, *states;
-    int checked;
-    const char* shown;
-} kChoices[] = {
-    {"none, 70000", kNone, kDbms, "70000", nullptr, "", "---", kDbms, "52444"},
-    {"local, 0", kLocal, kWin, "0", nullptr, "", "L--", kWin, "52444"},
-    {"server, DBMS, abc", kServer, kDbms, "abc", nullptr, "", "-SC", kDbms, "52444"},
-    {"server, Windows", kServer, kWin, "3050", nullptr, "", "-S-", kWin, "3050"},
-    {"Server clicked", kNone, kDbms, "3050", nullptr, "server", "-SC", kDbms, "3050"},
-    {"Windows clicked", kServer, kDbms, "3050", nullptr, "windowsAuth", "-S-", kWin, "3050"},
-    {"DBMS clicked", kServer, kWin, "3050", nullptr, "dbmsAuth", "-SC", kDbms, "3050"},
-    {"back to Server restores the stored Windows", kServer, kWin, "3050", nullptr,
-     "dbmsAuth none server", "-S-", kWin, "3050"},
-    {"3050 kept when disabled", kServer, kWin, "3050", nullptr, "none", "---", kWin, "3050"},
-    {"0 typed, then Local", kServer, kWin, "3050", "0", "local", "L--", kWin, "52444"},
-    {"nothing typed, then None", kServer, kWin, "3050", "", "none", "---", kWin, "52444"},
-};
-
-constexpr unsigned kPortRangeId = ~0u;
-const struct Refusal {
-    const char *name, *clicks, *edit /* or edits */, *text;
-    unsigned message;  // 0: applied
-    const char* fileShown;
-} kRefusals[] = {
-    {"server without a name", "server windowsAuth", "server", "  ", IDS_FILL_ALL_FIELDS, "x.xml"},
-    {"Windows without user or password", "server windowsAuth", "userName password", "", 0, "x.xml"},
-    {"DBMS with a blank user", "server dbmsAuth", "userName", "  ", IDS_FILL_ALL_FIELDS, "x.xml"},
-    {"DBMS with an empty password", "server dbmsAuth", "password", "", IDS_FILL_ALL_FIELDS,
-     "x.xml"},
-    {"DBMS with a password of blanks", "server dbmsAuth", "password", "   ", 0, "x.xml"},
-    {"port 65536", "server windowsAuth", "port", "65536", kPortRangeId, "x.xml"},
-    {"no port", "server windowsAuth", "port", "", kPortRangeId, "x.xml"},
-    {"local name gains .xml", "local", "localFile", " calls ", 0, "calls.xml"},
-    {"local name empty", "local", "localFile", "  ", IDS_FILL_ALL_FIELDS, "  "},
-    {"local name with a folder", "local", "localFile", "sub\\calls.xml",
-     IDS_FILE_NAME_BAD_CHARACTERS, "sub\\calls.xml"},
-};
-
-ConsoleSettings Record(int kind, int authentication, const char* port = "52444") {
+ConsoleSettings Record(int kind, int authentication, const std::string& port = "52444") {
     ConsoleSettings settings;
     settings.SetCallerIdDatabaseType(static_cast<CallerIdDatabaseType>(kind));
     settings.SetAuthentication(static_cast<AuthenticationMethod>(authentication));
     settings.SetDbmsTcpPort(port);
-    settings.SetAdmServer("adm01");
+    settings.SetLocalFileName("f.xml");
+    settings.SetAdmServer("s");
     settings.SetUserId("u");
     settings.SetPassword("p");
     return settings;
 }
 
-// The caller-ID fields of the record, in one line.
+// The caller-ID fields of the record: "kind authentication|file|server|port|user|password".
 QString Fields(const ConsoleSettings& s) {
-    return QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
-        .arg(s.GetCallerIdDatabaseType())
-        .arg(s.GetAuthentication())
-        .arg(QString::fromStdString(s.GetLocalFileName()), QString::fromStdString(s.GetAdmServer()),
-             QString::fromStdString(s.GetDbmsTcpPort()), QString::fromStdString(s.GetUserId()),
-             QString::fromStdString(s.GetPassword()));
+    return QString::fromStdString(std::to_string(s.GetCallerIdDatabaseType()) + ' ' +
+                                  std::to_string(s.GetAuthentication()) + '|' +
+                                  s.GetLocalFileName() + '|' + s.GetAdmServer() + '|' +
+                                  s.GetDbmsTcpPort() + '|' + s.GetUserId() + '|' + s.GetPassword());
 }
+
+constexpr int kNone = CallerIdDbNone, kLocal = CallerIdDbLocal, kServer = CallerIdDbServer;
+constexpr int kWin = WindowsAuthentication, kDbms = DbmsAuthentication;
+constexpr unsigned kPortRange = ~0u, kFill = IDS_FILL_ALL_FIELDS;
+// From Record(kind, auth, port), the user's actions (Page::Do), then OK: the States() before
+// it, the refusal it shows and the Fields() after it ("=": as before).
+const struct Case {
+    const char* name;
+    int kind, auth;
+    const char *port, *actions, *states;
+    unsigned refusal;
+    const char* applied;
+} kCases[] = {
+    {"none, 70000", kNone, kDbms, "70000", "", "---", 0, "0 1|f.xml|s|52444|u|p"},
+    {"local, 0", kLocal, kWin, "0", "", "L--", 0, "1 0|f.xml|s|52444|u|p"},
+    {"server, DBMS, abc", kServer, kDbms, "abc", "", "-SU", 0, "2 1|f.xml|s|52444|u|p"},
+    {"server, Windows", kServer, kWin, "1", "", "-S-", 0, "2 0|f.xml|s|1|u|p"},
+    {"Server clicked", kNone, kDbms, "1", "server", "-SU", 0, "2 1|f.xml|s|1|u|p"},
+    {"Windows clicked", kServer, kDbms, "1", "windowsAuth", "-S-", 0, "2 0|f.xml|s|1|u|p"},
+    {"DBMS clicked", kServer, kWin, "1", "dbmsAuth", "-SU", 0, "2 1|f.xml|s|1|u|p"},
+    {"Server again: the stored Windows", kServer, kWin, "1", "dbmsAuth|none|server", "-S-", 0,
+     "2 0|f.xml|s|1|u|p"},
+    {"valid port kept", kServer, kWin, "1", "none", "---", 0, "0 0|f.xml|s|1|u|p"},
+    {"0 typed, then Local", kServer, kWin, "1", "port=0|local", "L--", 0, "1 0|f.xml|s|52444|u|p"},
+    {"nothing typed, then None", kServer, kWin, "1", "port=|none", "---", 0,
+     "0 0|f.xml|s|52444|u|p"},
+    {"server without a name", kServer, kWin, "1", "server=  ", "-S-", kFill, "="},
+    {"Windows, no user or password", kServer, kDbms, "1", "userName=|password=|windowsAuth", "-S-",
+     0, "2 0|f.xml|s|1||"},
+    {"DBMS with a blank user", kServer, kDbms, "1", "userName=  ", "-SU", kFill, "="},
+    {"DBMS with an empty password", kServer, kDbms, "1", "password=", "-SU", kFill, "="},
+    {"DBMS, a password of blanks", kServer, kDbms, "1", "password=   ", "-SU", 0,
+     "2 1|f.xml|s|1|u|   "},
+    {"port 65536", kServer, kWin, "1", "port=65536", "-S-", kPortRange, "="},
+    {"no port", kServer, kWin, "1", "port=", "-S-", kPortRange, "="},
+    {"local: gains .xml", kLocal, kDbms, "1", "localFile= calls ", "L--", 0,
+     "1 1|calls.xml|s|1|u|p"},
+    {"local name empty", kLocal, kDbms, "1", "localFile=  ", "L--", kFill, "="},
+    {"trimmed but the password, cut", kNone, kDbms, "1",
+     "server|server= t |userName=0123456789012345678901234567890123|password= 23456789", "-SU", 0,
+     "2 1|f.xml|t|1|0123456789012345678901234567890| 2345678"},
+};
+
+// The lines a run showed; ids of the tool's texts, 0 an empty line.
+QStringList Shown(const QListWidget* list) {
+    QStringList lines;
+    for (int i = 0; i < list->count(); ++i) lines << list->item(i)->text();
+    return lines;
+}
+QStringList Lines(std::initializer_list<unsigned> ids) {
+    QStringList lines;
+    for (unsigned id : ids) lines << (id == 0 ? QString() : Text(id));
+    return lines;
+}
+const QStringList kFailedToConnect =
+    Lines({IDS_LIBRARY_TRYING, IDS_LIBRARY_FOUND, 0, IDS_CONNECT_TRYING, IDS_CONNECT_FAILED, 0,
+           IDS_TEST_FAILED});
+constexpr int kRunBoundMs = 20000;
 
 }  // namespace
 
@@ -112,88 +147,34 @@ private slots:
         m_data = std::make_unique<ProgramData>();
     }
 
-    // What each choice enables, which authentication is checked, what the port shows,
-    // and what OK then stores.
-    void choicesEnableTheirControlsAndKeepAPortInRange_data() { AddCases(kChoices); }
-    void choicesEnableTheirControlsAndKeepAPortInRange() {
-        const Choice& c = CurrentCase(kChoices);
+    // Only what the user does enables Apply, and only OK writes the record.
+    void choicesAndTypingReachTheRecordOnlyOnOk_data() { AddCases(kCases); }
+    void choicesAndTypingReachTheRecordOnlyOnOk() {
+        const Case& c = CurrentCase(kCases);
         ConsoleSettings settings = Record(c.kind, c.auth, c.port);
-        Page s(&settings);
-        if (c.typed) {
-            s.Edit("port")->selectAll();
-            QTest::keyClick(s.Edit("port"), Qt::Key_Delete);
-            QTest::keyClicks(s.Edit("port"), c.typed);
-        }
-        s.Click(c.clicks);
-        QCOMPARE(s.States(), QString(c.states));
-        QCOMPARE(s.Find<QRadioButton>("dbmsAuthRadio")->isChecked(), c.checked == kDbms);
-        QCOMPARE(s.Edit("port")->text(), QString(c.shown));
-        QCOMPARE(s.sheet.ApplyButton()->isEnabled(), *c.clicks != '\0');
-        s.sheet.OkButton()->click();
-        QCOMPARE(MessageBoxSeam::Take(), QStringList());
-        QCOMPARE(settings.GetDbmsTcpPort(), std::string(c.shown));
-        QCOMPARE(int(settings.GetAuthentication()), c.checked);
-    }
-
-    // Refusals leave the record as it was; the port's refusal puts the focus on the port.
-    void applyRefusesIncompleteOrUnsafeFields_data() { AddCases(kRefusals); }
-    void applyRefusesIncompleteOrUnsafeFields() {
-        const Refusal& c = CurrentCase(kRefusals);
-        ConsoleSettings settings = Record(CallerIdDbNone, DbmsAuthentication);
-        settings.SetLocalFileName("x.xml");
         const QString before = Fields(settings);
         Page s(&settings);
-        for (const QString& edit : QString(c.edit).split(' ')) s.Edit(edit)->setText(c.text);
-        s.Click(c.clicks);
-        const QString message = c.message == kPortRangeId ? kPortRange
-                                : c.message               ? Text(c.message)
-                                                          : QString();
-        if (c.message) MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
-        s.sheet.ApplyButton()->click();
-        QCOMPARE(MessageBoxSeam::Take(), c.message ? QStringList{message} : QStringList());
-        QCOMPARE(s.Edit("localFile")->text(), QString(c.fileShown));
-        QCOMPARE(s.sheet.ApplyButton()->isEnabled(), c.message != 0);
-        if (c.message == kPortRangeId) QCOMPARE(s.sheet.focusWidget(), s.Edit("port"));
-        if (c.message)
-            QCOMPARE(Fields(settings), before);
-        else
-            QCOMPARE(settings.GetCallerIdDatabaseType(),
-                     *c.clicks == 'l' ? CallerIdDbLocal : CallerIdDbServer);
-    }
-
-    // Fields go into the record as typed (trimmed but the password), within the edits'
-    // limits, and only on Apply. (A page only looked at changes nothing: sheet_test.)
-    void applyWritesWhatTheUserTyped() {
-        ConsoleSettings settings;
-        Page s(&settings);
-        s.Click("server");
-        QVERIFY(s.sheet.ApplyButton()->isEnabled() && !settings.IsChanged());
-        for (auto [name, typed] : {std::pair{"server", QString("  adm01 ")},
-                                   {"userName", QString(40, 'u')},
-                                   {"password", " 23456789"}}) {
-            s.Edit(name)->selectAll();
-            QTest::keyClick(s.Edit(name), Qt::Key_Delete);
-            QTest::keyClicks(s.Edit(name), typed);
-        }
-        s.sheet.ApplyButton()->click();
-        QCOMPARE(MessageBoxSeam::Take(), QStringList());
-        QVERIFY(settings.IsChanged() && !s.sheet.ApplyButton()->isEnabled());
-        ConsoleSettings expected;
-        expected.SetCallerIdDatabaseType(CallerIdDbServer);
-        expected.SetAdmServer("adm01");
-        expected.SetUserId(std::string(31, 'u'));
-        expected.SetPassword(" 2345678");
-        QCOMPARE(Fields(settings), Fields(expected));
+        s.Do(c.actions);
+        QCOMPARE(s.States(), QString(c.states));
+        QCOMPARE(s.sheet.ApplyButton()->isEnabled(), *c.actions != '\0');
+        QCOMPARE(Fields(settings), before);
+        MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
+        s.sheet.OkButton()->click();
+        const QString refusal = c.refusal == kPortRange ? "Enter an integer between 1 and 65535."
+                                : c.refusal             ? Text(c.refusal)
+                                                        : QString();
+        QCOMPARE(MessageBoxSeam::Take(), c.refusal ? QStringList{refusal} : QStringList());
+        QCOMPARE(Fields(settings), c.refusal ? before : QString(c.applied));
+        QCOMPARE(s.sheet.ApplyButton()->isEnabled(), c.refusal != 0);
+        if (c.refusal == kPortRange) QCOMPARE(s.sheet.focusWidget(), s.Edit("port"));
     }
 
     // The first apply of the local kind creates the file; nothing ever touches it again,
     // and read-only mode never creates it.
     void localFileIsCreatedOnceAndNeverInReadOnlyMode() {
-        const std::string file = m_data->folder() + "calls.xml";
+        const std::string file = m_data->folder() + "f.xml";
         ConsoleSettings settings = Record(kLocal, kDbms);
-        settings.SetLocalFileName("calls");
         Page(&settings).sheet.OkButton()->click();
-        QCOMPARE(settings.GetLocalFileName(), std::string("calls.xml"));
         QCOMPARE(read_file_bytes(file), std::string(LocalDatabaseXml()));
         write_file_bytes(file, "the console's own rows");
         Page(&settings).sheet.OkButton()->click();
@@ -205,6 +186,95 @@ private slots:
         settings.SetLocalFileName("read-only.xml");
         Page(&settings).sheet.OkButton()->click();
         QVERIFY(!std::filesystem::exists(m_data->folder() + "read-only.xml"));
+    }
+
+    // What the page holds, saved or not, is what the test uses: DBMS passes every step;
+    // Windows sends no user name and password even when the fields hold valid ones, and
+    // this server has no trusted login. A second run starts from an empty list.
+    void aTestUsesThePagesFieldsAndShowsEveryStep() {
+        if (Env("TALVEX_TEST_FB_PORT").isEmpty() || !Env("TALVEX_TEST_FB_UNAVAILABLE").isEmpty())
+            QSKIP("no Firebird test server: run the tests through scripts/with-test-services");
+        const QString login = "server=127.0.0.1|userName=" + Env("TALVEX_TEST_FB_USER") +
+                              "|password=" + Env("TALVEX_TEST_FB_PASSWORD");
+        for (bool windows : {true, false}) {
+            ConsoleSettings settings =
+                Record(kServer, kDbms, Env("TALVEX_TEST_FB_PORT").toStdString());
+            const QString before = Fields(settings);
+            Page s(&settings);
+            s.Do(login + (windows ? "|windowsAuth" : ""));
+            QPointer<TestDbmsConnection> dialog = s.TestConnection();
+            QVERIFY(dialog && dialog->isVisible() && dialog->isModal());
+            for (int run = 0; run < 2; ++run) {
+                dialog->StartTestButton()->click();
+                QVERIFY(dialog->ResultList()->count() == 0 &&
+                        dialog->DetailsView()->toPlainText().isEmpty());
+                QTRY_VERIFY_WITH_TIMEOUT(!dialog->TestRunning(), kRunBoundMs);
+            }
+            QCOMPARE(Shown(dialog->ResultList()),
+                     windows ? kFailedToConnect
+                             : Lines({IDS_LIBRARY_TRYING, IDS_LIBRARY_FOUND, 0, IDS_CONNECT_TRYING,
+                                      IDS_CONNECT_OK, 0, IDS_READ_TRYING, IDS_READ_OK, 0,
+                                      IDS_ALL_PASSED}));
+            QVERIFY(dialog->StartTestButton()->isEnabled() && dialog->CloseButton()->isEnabled());
+            QCOMPARE(dialog->focusWidget(), dialog->ResultList());
+            QVERIFY(dialog->DetailsView()->isHidden());
+            dialog->DetailsButton()->click();
+            const QString details = dialog->DetailsView()->toPlainText();
+            QVERIFY2(
+                dialog->DetailsView()->isVisible() &&
+                    details.contains(windows ? "Firebird error 335544472" : "\"read\": passed in "),
+                qPrintable(details));
+            dialog->CloseButton()->click();
+            QTRY_VERIFY(dialog.isNull());
+            QCOMPARE(Fields(settings), before);
+        }
+    }
+
+    // Against a host that does not answer: nothing dismisses the dialog while it runs, the
+    // lines before the connect step show meanwhile, and the run ends within its bound.
+    void aRunningTestCannotBeDismissedAndEndsWithinTheBound() {
+        const Listener silent(true);
+        ConsoleSettings settings = Record(kServer, kWin, silent.port());
+        Page s(&settings);
+        s.Do("server=127.0.0.1");
+        QPointer<TestDbmsConnection> dialog = s.TestConnection();
+        QVERIFY(dialog);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        dialog->StartTestButton()->click();
+        QVERIFY(!dialog->StartTestButton()->isEnabled() && !dialog->CloseButton()->isEnabled());
+        QTRY_COMPARE(dialog->ResultList()->count(), 4);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(!dialog->close());
+        QVERIFY(dialog->isVisible() && dialog->TestRunning());
+
+        const int bound = fbclient::Database::TCP_CONNECT_TIMEOUT_SECONDS;
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->TestRunning(), (bound + 10) * 1000);
+        qInfo("silent host: the run ended after %lld ms",
+              static_cast<long long>(elapsed.elapsed()));
+        QVERIFY(elapsed.elapsed() < (bound + 1) * 1000);
+        QCOMPARE(Shown(dialog->ResultList()), kFailedToConnect);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTRY_VERIFY(dialog.isNull());
+    }
+
+    // The sheet going away mid-run: the worker, waiting to add a line, is let go and
+    // joined; nothing it does afterwards reaches the destroyed dialog.
+    void aDialogDestroyedMidRunReleasesItsWorker() {
+        for (bool lineShown : {false, true}) {
+            auto owner = std::make_unique<QWidget>();
+            auto* dialog = new TestDbmsConnection(
+                owner.get(), L"127.0.0.1", QString::fromStdString(ClosedPort()).toStdWString(),
+                false, L"", L"");
+            dialog->show();
+            dialog->StartTestButton()->click();
+            if (lineShown) {
+                while (dialog->ResultList()->count() == 0) QCoreApplication::processEvents();
+                // Long enough for the worker to be waiting to add its next line.
+                QThread::msleep(50);
+            }
+            owner.reset();
+        }
     }
 };
 

@@ -8,10 +8,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 
 #include "app/ui/ExCPropertyPage.h"
 #include "code/console_setting_parser.h"
-#include "tests/support/child_process.h"
 #include "tests/ui/gui_test.h"
 
 class SheetTest : public QObject {
@@ -36,16 +36,12 @@ class SheetTest : public QObject {
             .replace(QLatin1String("%ls"), QString::fromWCharArray(kProductName));
     }
 
-    // `talvex-config set CsleLog=False` as a process of its own; its exit code, stderr into `err`.
-    int set_csle_log_off(std::string& err) {
-        const std::string errFile = m_data->dir.file("err");
-        const int code = run_in_child([&] {
-            if (!freopen(errFile.c_str(), "w", stderr)) return 126;
-            execl(TALVEX_CONFIG, TALVEX_CONFIG, "set", "CsleLog=False", nullptr);
-            return 127;
-        });
-        err = read_file_bytes(errFile);
-        return code;
+    // `talvex-config set CsleLog=False` as a process of its own: its exit code and stderr.
+    static std::pair<int, QString> set_csle_log_off() {
+        QProcess set;
+        set.start(TALVEX_CONFIG, {"set", "CsleLog=False"});
+        set.waitForFinished();
+        return {set.exitCode(), set.readAllStandardError()};
     }
 
     // What the notice line says (empty when it is hidden).
@@ -66,41 +62,6 @@ private slots:
         m_app->m_readOnly = false;
         m_data = std::make_unique<ProgramData>();
         MessageBoxSeam::Reset();
-    }
-
-    // OK without a change, and Apply then Cancel, leave the file as it was; no notice
-    // shows when there is nothing to say.
-    void nothingIsWrittenWithoutAChangeAndOk() {
-        write_settings();
-        const FileSnapshot before = TakeFileSnapshot(settings_path().c_str());
-        int reached = -1, back = -1;
-        QString shown = "?";
-        QCOMPARE(RunApplet([&](ExCPropertySheet& sheet) {
-                     shown = notice(sheet);
-                     // Both pages shown, so both are applied; pages switch from anywhere.
-                     sheet.activateWindow();
-                     QVERIFY(QTest::qWaitForWindowActive(&sheet));
-                     QTest::keyClick(sheet.OkButton(), Qt::Key_Tab, Qt::ControlModifier);
-                     reached = sheet.GetActiveIndex();
-                     QTest::keyClick(sheet.OkButton(), Qt::Key_Backtab,
-                                     Qt::ControlModifier | Qt::ShiftModifier);
-                     back = sheet.GetActiveIndex();
-                     sheet.OkButton()->click();
-                 }),
-                 0);
-        bool apply_enabled = false;
-        RunApplet([&](ExCPropertySheet& sheet) {
-            change_a_switch(sheet);
-            apply_enabled = sheet.ApplyButton()->isEnabled();
-            sheet.ApplyButton()->click();
-            sheet.CancelButton()->click();
-        });
-        QCOMPARE(reached, 1);
-        QCOMPARE(back, 0);
-        QCOMPARE(shown, QString());
-        QVERIFY(apply_enabled);
-        QCOMPARE(MessageBoxSeam::Take(), QStringList());
-        QVERIFY(TakeFileSnapshot(settings_path().c_str()) == before);
     }
 
     // Change, then OK: the restart notice shows before the file is written. A file that
@@ -131,15 +92,24 @@ private slots:
                 saved.GetSavePageHistoryToFile() != ConsoleSettings().GetSavePageHistoryToFile());
     }
 
+    // Read-only: every control of both pages disabled, OK without a change writes nothing
+    // and says nothing more. Pages switch from anywhere in the sheet.
     void readOnlyDisablesEveryControlAndSavesNothing() {
         m_app->m_readOnly = true;
+        MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
         QStringList enabled;
-        int controls = 0;
+        int controls = 0, reached = -1, back = -1;
         QString shown;
         RunApplet([&](ExCPropertySheet& sheet) {
             shown = notice(sheet);
+            sheet.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&sheet));
+            QTest::keyClick(sheet.OkButton(), Qt::Key_Tab, Qt::ControlModifier);
+            reached = sheet.GetActiveIndex();
+            QTest::keyClick(sheet.OkButton(), Qt::Key_Backtab,
+                            Qt::ControlModifier | Qt::ShiftModifier);
+            back = sheet.GetActiveIndex();
             for (int i = 0; i < sheet.GetPageCount(); ++i) {
-                sheet.SetActivePage(i);
                 for (QWidget* w : sheet.GetPage(i)->findChildren<QWidget*>()) {
                     if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QLineEdit*>(w) &&
                         !qobject_cast<QComboBox*>(w))
@@ -150,9 +120,12 @@ private slots:
             }
             sheet.OkButton()->click();
         });
+        QCOMPARE(reached, 1);
+        QCOMPARE(back, 0);
         QVERIFY2(shown.contains("not a member of Talvex_Supervisors"), qPrintable(shown));
         QVERIFY(controls > 10);
         QCOMPARE(enabled, QStringList());
+        QCOMPARE(MessageBoxSeam::Take(), QStringList());
         QVERIFY(!TakeFileSnapshot(settings_path().c_str()).exists);
     }
 
@@ -161,7 +134,9 @@ private slots:
         const std::string theirs = "[FileInfo]\r\nversion = 1\r\n";
         bool still_open_after_no = false;
         std::string after_no;
+        QString line = "?";
         RunApplet([&](ExCPropertySheet& sheet) {
+            line = notice(sheet);
             change_a_switch(sheet);
             write_file_bytes(settings_path(), theirs);
             MessageBoxSeam::QueueAnswer(QMessageBox::No);
@@ -172,6 +147,7 @@ private slots:
             MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
             sheet.OkButton()->click();
         });
+        QCOMPARE(line, QString());  // nothing to say, no notice line
         QVERIFY(still_open_after_no);
         QCOMPARE(after_no, theirs);
         const QStringList shown = MessageBoxSeam::Take();
@@ -181,22 +157,25 @@ private slots:
     }
 
     // `set` must not race the sheet's OK: while the sheet is open it changes nothing and
-    // exits 3; once the sheet is closed it goes through.
+    // exits 3; once the sheet is closed it goes through. Apply, then Cancel, writes nothing.
     void setWhileTheSheetIsOpenChangesNothing() {
         write_settings();
         const std::string before = read_file_bytes(settings_path());
-        int code = -1;
-        std::string err;
+        std::pair<int, QString> during;
+        MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
         QCOMPARE(RunApplet([&](ExCPropertySheet& sheet) {
-                     code = set_csle_log_off(err);
+                     change_a_switch(sheet);
+                     sheet.ApplyButton()->click();
+                     during = set_csle_log_off();
                      sheet.CancelButton()->click();
                  }),
                  0);
-        QCOMPARE(code, 3);
-        QVERIFY2(err.find("sheet is open") != std::string::npos, err.c_str());
+        QCOMPARE(during.first, 3);
+        QVERIFY2(during.second.contains("sheet is open"), qPrintable(during.second));
         QCOMPARE(read_file_bytes(settings_path()), before);
+        QCOMPARE(MessageBoxSeam::Take(), QStringList());
 
-        QCOMPARE(set_csle_log_off(err), 0);
+        QCOMPARE(set_csle_log_off().first, 0);
         ConsoleSettings after;
         QVERIFY(LoadConsoleSettings(settings_path().c_str(), after));
         QVERIFY(!after.GetConsoleLog());
