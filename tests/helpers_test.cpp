@@ -27,19 +27,24 @@ TEST(TextHelpers, ParseDecimalStrNicmpAndStrCopyBounded) {
     EXPECT_STREQ(buffer, "abc") << "n == 0 touches nothing";
 }
 
-// A value that is empty, does not fit or is too long a number is never taken as read.
+// A value that is empty, does not fit or is too long a number is never taken as read. The
+// temp folder is the first of its four names in turn whose value is taken.
 TEST(Environ, ValuesTheTempFolderAndTheNumber) {
-    ScopedEnv a("DIR_TMP", nullptr), b("TMPDIR", ""), c("TMP", std::string(200, 'x').c_str()),
-        d("TEMP", "/tmp/b"), e("TALVEX_T", "12345678");
+    ScopedEnv a("DIR_TMP", "/tmp/0"), b("TMPDIR", "/tmp/1"), c("TMP", "/tmp/2"),
+        d("TEMP", "/tmp/3"), e("TALVEX_T", "12345678"), f("TALVEX_UNSET", nullptr);
     char narrow[8] = "keep";
     wchar_t wide[128] = L"keep";
-    EXPECT_FALSE(env_get("TMPDIR", narrow, sizeof narrow) ||
-                 env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8));
+    EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8));
     EXPECT_STREQ(narrow, "keep");
     EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9));
     EXPECT_STREQ(wide, L"12345678");
-    ASSERT_TRUE(get_temp_dir(wide, 128));
-    EXPECT_STREQ(wide, L"/tmp/b") << "empty and too long are passed over";
+    const char* const temp_names[] = {"DIR_TMP", "TMPDIR", "TMP", "TEMP"};
+    for (int i = 0; i < 4; ++i) {  // each passed over once empty or too long
+        EXPECT_TRUE(get_temp_dir(wide, 128) && wide == L"/tmp/" + std::to_wstring(i)) << i;
+        setenv(temp_names[i], i % 2 ? "" : std::string(200, 'x').c_str(), 1);
+    }
+    EXPECT_FALSE(get_temp_dir(wide, 128));
+    EXPECT_TRUE(env_exists("TMPDIR") && !env_exists("TALVEX_UNSET")) << "set but empty";
     const std::pair<std::string, std::optional<uint32_t>> numbers[] = {
         {"-1", 0xFFFFFFFFu},
         {std::string(28, '0') + "12", 12},
@@ -51,8 +56,6 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
         EXPECT_EQ(env_get_uint("TALVEX_T", value), expected.has_value()) << text;
         EXPECT_EQ(value, expected.value_or(77)) << text;
     }
-    ScopedEnv f("TMP", nullptr), g("TEMP", nullptr);
-    EXPECT_FALSE(get_temp_dir(wide, 128));
 }
 
 // A null argument is refused and reported, never followed.
