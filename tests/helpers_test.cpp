@@ -18,8 +18,7 @@ namespace {
 TEST(TextHelpers, ParseDecimalStrNicmpAndStrCopyBounded) {
     EXPECT_EQ(parse_decimal("514abc"), 514u);
     EXPECT_EQ(str_nicmp("yes", "YES", 10), 0) << "both end together before n";
-    EXPECT_LT(str_nicmp("tru", "true", 4), 0);
-    EXPECT_LT(str_nicmp("a", "B", 1), 0) << "compared as upper case";
+    EXPECT_TRUE(str_nicmp("tru", "true", 4) < 0 && str_nicmp("a", "B", 1) < 0) << "as upper case";
     char buffer[8] = "xxxxxxx";
     EXPECT_EQ(str_copy_bounded(buffer, "abcdef", 4), 6u);
     EXPECT_EQ(str_copy_bounded(buffer, "z", 0), 1u);
@@ -35,8 +34,7 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
     wchar_t wide[128] = L"keep";
     EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8));
     EXPECT_STREQ(narrow, "keep");
-    EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9));
-    EXPECT_STREQ(wide, L"12345678");
+    EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9) && wide == std::wstring(L"12345678"));
     const char* const temp_names[] = {"DIR_TMP", "TMPDIR", "TMP", "TEMP"};
     for (int i = 0; i < 4; ++i) {  // each passed over once empty or too long
         EXPECT_TRUE(get_temp_dir(wide, 128) && wide == L"/tmp/" + std::to_wstring(i)) << i;
@@ -64,8 +62,7 @@ TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     LogCapture log;
     char buffer[4];
     uint32_t value = 0;
-    EXPECT_FALSE(file_exists(nullptr) ||
-                 file_exists_w(nullptr) || env_exists(nullptr) ||
+    EXPECT_FALSE(file_exists(nullptr) || file_exists_w(nullptr) || env_exists(nullptr) ||
                  env_get(nullptr, buffer, sizeof buffer) || env_get_w(nullptr, nullptr, 4) ||
                  env_get_uint(nullptr, value) || get_temp_dir(nullptr, 4));
     EXPECT_EQ(log.messages().size(), 7u);

@@ -43,10 +43,7 @@ int main(int argc, char** argv) {
     std::optional<UdpReceiver> receiver;
     for (int i = 1; i < argc; ++i) {
         const std::string step = argv[i];
-        auto next = [&]() -> const char* {
-            if (i + 1 >= argc) std::exit(2);
-            return argv[++i];
-        };
+        auto next = [&] { return i + 1 < argc ? argv[++i] : (std::exit(2), nullptr); };
         if (step.find('=') != std::string::npos) {
             putenv(argv[i]);
         } else if (step == "report") {

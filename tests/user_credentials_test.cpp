@@ -43,10 +43,9 @@ TEST(IsMemberOfGroup, ByTheGidsOfAToken) {
 TEST(IsMemberOfGroup, ThePrivateGroupsOfAChildProcess) {
     if (geteuid() != 0) GTEST_SKIP() << "a private /etc/group needs root";
     TempDir dir;
-    std::string members;
-    for (int i = 0; i < 4000; ++i) members += (i ? ",member" : "member") + std::to_string(i);
-    write_file_bytes(dir.file("group"),
-                     "Talvex_Supervisors:x:4242:" + members + "\nown:x:54321:\nusers:x:100:\n");
+    std::string group_file = "Talvex_Supervisors:x:4242:root";
+    for (int i = 0; i < 4000; ++i) group_file += ",member" + std::to_string(i);
+    write_file_bytes(dir.file("group"), group_file + "\nown:x:54321:\nusers:x:100:\n");
     LogCapture log;
     const int bits = run_in_child([&] {
         const gid_t supervisors = 4242;
