@@ -40,8 +40,7 @@ protected:
         for (time_t t = m_started; t <= m_ended; ++t) {
             char stamp[32];
             strftime(stamp, sizeof stamp, "%Y/%m/%d-%H:%M:%S UTC", gmtime(&t));
-            for (size_t at; (at = text.find(stamp)) != std::string::npos;)
-                text.replace(at, 23, "T");
+            for (size_t at; (at = text.find(stamp)) != text.npos;) text.replace(at, 23, "T");
         }
         return text;
     }
