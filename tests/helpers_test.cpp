@@ -55,7 +55,6 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
     }
 }
 
-// A null argument is refused and reported, never followed.
 TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     EXPECT_TRUE(file_exists("/proc/self/exe") && file_exists_w(L"/proc/self/exe"));
     EXPECT_FALSE(file_exists("/proc/self/no such file"));
@@ -68,10 +67,9 @@ TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     EXPECT_EQ(log.messages().size(), 7u);
 }
 
-// Each row: text in UTF-8, wide and UTF-16, and the ways it converts: 'b' both ways;
-// 'i' in only: not UTF-8, so the strict decoder fails and the lenient one keeps each
-// stray byte's value; 'o' out only: no character, which UTF-8 writes as U+FFFD and
-// UTF-16 reads as U+FFFD.
+// Each row: UTF-8, wide and UTF-16 text and the ways it converts: 'b' both; 'i' in only: not
+// UTF-8, so the strict decoder fails and the lenient one keeps each stray byte's value; 'o'
+// out only: no character, which UTF-8 writes as U+FFFD and UTF-16 reads as U+FFFD.
 TEST(TextConversions, Utf8Utf16AndTheLocale) {
     const std::tuple<char, std::string, std::wstring, std::u16string> rows[] = {
         {'b', "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", L"caf\u00e9 \u20ac \U0001F600",

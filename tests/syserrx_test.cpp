@@ -185,8 +185,7 @@ TEST_F(LogOutputs, TheFileIsPrivateAndWhatIsPlantedThereIsLeftAlone) {
     }
 }
 
-// Eight threads report 150 times each; the temp folder, moved after the first report, is
-// read once.
+// The temp folder, moved after the first report, is read once.
 TEST_F(LogOutputs, ThreadsWriteWholeLinesInNumberOrderAndExitStillReports) {
     TempDir other("talvex-other");
     const std::string out =
