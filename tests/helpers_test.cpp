@@ -32,7 +32,8 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
         d("TEMP", "/tmp/3"), e("TALVEX_T", "12345678"), f("TALVEX_UNSET", nullptr);
     char narrow[8] = "keep";
     wchar_t wide[128] = L"keep";
-    EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8));
+    EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8) ||
+                 env_get_w(L"TALVEX_UNSET", wide, 8));
     EXPECT_STREQ(narrow, "keep");
     EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9) && wide == std::wstring(L"12345678"));
     const char* const temp_names[] = {"DIR_TMP", "TMPDIR", "TMP", "TEMP"};
