@@ -18,28 +18,31 @@ namespace {
 TEST(TextHelpers, ParseDecimalStrNicmpAndStrCopyBounded) {
     EXPECT_EQ(parse_decimal("514abc"), 514u);
     EXPECT_EQ(str_nicmp("yes", "YES", 10), 0) << "both end together before n";
-    EXPECT_LT(str_nicmp("tru", "true", 4), 0);
-    EXPECT_LT(str_nicmp("a", "B", 1), 0) << "compared as upper case";
+    EXPECT_TRUE(str_nicmp("tru", "true", 4) < 0 && str_nicmp("a", "B", 1) < 0) << "as upper case";
     char buffer[8] = "xxxxxxx";
     EXPECT_EQ(str_copy_bounded(buffer, "abcdef", 4), 6u);
-    EXPECT_EQ(std::string(buffer, 5), std::string("abc\0x", 5)) << "cut, ended, nothing past n";
     EXPECT_EQ(str_copy_bounded(buffer, "z", 0), 1u);
-    EXPECT_STREQ(buffer, "abc") << "n == 0 touches nothing";
+    EXPECT_EQ(std::string(buffer, 5), std::string("abc\0x", 5)) << "cut, ended, rest as was";
 }
 
-// A value that is empty, does not fit or is too long a number is never taken as read.
+// A value that is empty, does not fit or is too long a number is never taken as read. The
+// temp folder is the first of its four names in turn whose value is taken.
 TEST(Environ, ValuesTheTempFolderAndTheNumber) {
-    ScopedEnv a("DIR_TMP", nullptr), b("TMPDIR", ""), c("TMP", std::string(200, 'x').c_str()),
-        d("TEMP", "/tmp/b"), e("TALVEX_T", "12345678");
+    ScopedEnv a("DIR_TMP", "/tmp/0"), b("TMPDIR", "/tmp/1"), c("TMP", "/tmp/2"),
+        d("TEMP", "/tmp/3"), e("TALVEX_T", "12345678"), f("TALVEX_UNSET", nullptr);
     char narrow[8] = "keep";
     wchar_t wide[128] = L"keep";
-    EXPECT_FALSE(env_get("TMPDIR", narrow, sizeof narrow) ||
-                 env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8));
+    EXPECT_FALSE(env_get("TALVEX_T", narrow, sizeof narrow) || env_get_w(L"TALVEX_T", wide, 8) ||
+                 env_get_w(L"TALVEX_UNSET", wide, 8));
     EXPECT_STREQ(narrow, "keep");
-    EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9));
-    EXPECT_STREQ(wide, L"12345678");
-    ASSERT_TRUE(get_temp_dir(wide, 128));
-    EXPECT_STREQ(wide, L"/tmp/b") << "empty and too long are passed over";
+    EXPECT_TRUE(env_get_w(L"TALVEX_T", wide, 9) && wide == std::wstring(L"12345678"));
+    const char* const temp_names[] = {"DIR_TMP", "TMPDIR", "TMP", "TEMP"};
+    for (int i = 0; i < 4; ++i) {  // each passed over once empty or too long
+        EXPECT_TRUE(get_temp_dir(wide, 128) && wide == L"/tmp/" + std::to_wstring(i)) << i;
+        setenv(temp_names[i], i % 2 ? "" : std::string(200, 'x').c_str(), 1);
+    }
+    EXPECT_FALSE(get_temp_dir(wide, 128));
+    EXPECT_TRUE(env_exists("TMPDIR") && !env_exists("TALVEX_UNSET")) << "set but empty";
     const std::pair<std::string, std::optional<uint32_t>> numbers[] = {
         {"-1", 0xFFFFFFFFu},
         {std::string(28, '0') + "12", 12},
@@ -51,11 +54,8 @@ TEST(Environ, ValuesTheTempFolderAndTheNumber) {
         EXPECT_EQ(env_get_uint("TALVEX_T", value), expected.has_value()) << text;
         EXPECT_EQ(value, expected.value_or(77)) << text;
     }
-    ScopedEnv f("TMP", nullptr), g("TEMP", nullptr);
-    EXPECT_FALSE(get_temp_dir(wide, 128));
 }
 
-// A null argument is refused and reported, never followed.
 TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     EXPECT_TRUE(file_exists("/proc/self/exe") && file_exists_w(L"/proc/self/exe"));
     EXPECT_FALSE(file_exists("/proc/self/no such file"));
@@ -68,18 +68,11 @@ TEST(Helpers, FilesExistAndNullArgumentsAreReportedAndRefused) {
     EXPECT_EQ(log.messages().size(), 7u);
 }
 
-// Each row: text in UTF-8, wide and UTF-16, and the ways it converts: 'b' both ways;
-// 'i' in only: not UTF-8, so the strict decoder fails and the lenient one keeps each
-// stray byte's value; 'o' out only: no character, which UTF-8 writes as U+FFFD and
-// UTF-16 reads as U+FFFD.
+// Each row: UTF-8, wide and UTF-16 text and the ways it converts: 'b' both; 'i' in only: not
+// UTF-8, so the strict decoder fails and the lenient one keeps each stray byte's value; 'o'
+// out only: no character, which UTF-8 writes as U+FFFD and UTF-16 reads as U+FFFD.
 TEST(TextConversions, Utf8Utf16AndTheLocale) {
-    struct Row {
-        char way;
-        std::string utf8;
-        std::wstring wide;
-        std::u16string utf16;
-    };
-    const Row rows[] = {
+    const std::tuple<char, std::string, std::wstring, std::u16string> rows[] = {
         {'b', "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", L"caf\u00e9 \u20ac \U0001F600",
          u"caf\u00e9 \u20ac \U0001F600"},
         {'i', "\xc0\xaf\xed\xa0\x80", L"\xc0\xaf\xed\xa0\x80", {}},          // overlong, surrogate
@@ -87,18 +80,18 @@ TEST(TextConversions, Utf8Utf16AndTheLocale) {
         {'o', "\xef\xbf\xbd", L"\xdc00", u"\xdc00"},
         {'o', "\xef\xbf\xbd", L"\x110000", u"\xfffd"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.utf8);
+    for (const auto& [way, utf8, wide, utf16] : rows) {
+        SCOPED_TRACE(utf8);
         std::wstring strict = L"old";
-        if (row.way != 'o') {
-            EXPECT_EQ(utf8_to_wide(row.utf8, strict), row.way == 'b');
-            EXPECT_EQ(strict, row.way == 'b' ? row.wide : L"old");
-            EXPECT_EQ(utf8_to_wide_lenient(row.utf8), row.wide);
+        if (way != 'o') {
+            EXPECT_EQ(utf8_to_wide(utf8, strict), way == 'b');
+            EXPECT_EQ(strict, way == 'b' ? wide : L"old");
+            EXPECT_EQ(utf8_to_wide_lenient(utf8), wide);
         }
-        if (row.way != 'i') {
-            EXPECT_EQ(wide_to_utf8(row.wide), row.utf8);
-            EXPECT_EQ(wide_to_utf16(row.wide), row.utf16);
-            EXPECT_EQ(utf16_to_wide(row.utf16), row.way == 'b' ? row.wide : L"\uFFFD");
+        if (way != 'i') {
+            EXPECT_EQ(wide_to_utf8(wide), utf8);
+            EXPECT_EQ(wide_to_utf16(wide), utf16);
+            EXPECT_EQ(utf16_to_wide(utf16), way == 'b' ? wide : L"\uFFFD");
         }
     }
     // A high surrogate without its partner is no character either.
@@ -112,12 +105,11 @@ TEST(TextConversions, Utf8Utf16AndTheLocale) {
     char buffer[8] = "xxxxxxx";
     EXPECT_TRUE(wchar_to_mbchar(L"0123456789", buffer, 5));
     EXPECT_EQ(std::string(buffer, 6), std::string("0123\0x", 6));
-    const std::string saved = setlocale(LC_CTYPE, nullptr);
     setlocale(LC_CTYPE, "C");
     EXPECT_FALSE(wchar_to_mbchar(L"\u20ac", narrow) || mbchar_to_wchar("\xe2\x82\xac", wide) ||
                  wchar_to_mbchar(L"x", buffer, 0));
     EXPECT_EQ(std::tie(narrow, wide), std::make_tuple("caf\xc3\xa9", L"\u20ac")) << "unchanged";
-    setlocale(LC_CTYPE, saved.c_str());
+    setlocale(LC_CTYPE, "C.UTF-8");  // as every test starts
 }
 
 }  // namespace

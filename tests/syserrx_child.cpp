@@ -24,12 +24,6 @@
 
 namespace {
 
-std::wstring widen(const char* text) {
-    std::wstring wide;
-    if (!utf8_to_wide(text, wide)) std::exit(2);
-    return wide;
-}
-
 // Built before, and so destroyed after, every static object of the log.
 struct ReportAtExit {
     const char* text = nullptr;
@@ -37,16 +31,6 @@ struct ReportAtExit {
         if (text) syserr_report(L"/src/module.cpp", 42, 4, L"%s", text);
     }
 } g_report_at_exit __attribute__((init_priority(101)));
-
-// In UTS and network namespaces of its own, with the loopback up. False when refused.
-bool own_host(const char* name) {
-    ifreq lo{};
-    std::strcpy(lo.ifr_name, "lo");
-    const bool own =
-        unshare(CLONE_NEWUTS | CLONE_NEWNET) == 0 && sethostname(name, std::strlen(name)) == 0;
-    lo.ifr_flags = IFF_UP;
-    return own && ioctl(socket(AF_INET, SOCK_DGRAM, 0), SIOCSIFFLAGS, &lo) == 0;
-}
 
 }  // namespace
 
@@ -59,29 +43,25 @@ int main(int argc, char** argv) {
     std::optional<UdpReceiver> receiver;
     for (int i = 1; i < argc; ++i) {
         const std::string step = argv[i];
-        auto next = [&]() -> const char* {
-            if (i + 1 >= argc) std::exit(2);
-            return argv[++i];
-        };
+        auto next = [&] { return i + 1 < argc ? argv[++i] : (std::exit(2), nullptr); };
         if (step.find('=') != std::string::npos) {
             putenv(argv[i]);
         } else if (step == "report") {
             syserr_report(L"/src/module.cpp", 42, 4, L"%s", next());
         } else if (step == "wide") {
-            const std::wstring where = widen(next());
-            syserr_report(where.c_str(), 43, 4, L"%ls", widen(next()).c_str());
+            const std::wstring where = utf8_to_wide_lenient(next());
+            syserr_report(where.c_str(), 43, 4, L"%ls", utf8_to_wide_lenient(next()).c_str());
         } else if (step == "error") {
             syserr_report_error(L"/src/module.cpp", 44, 4, ENOENT, L"Check failed [%s].", next());
         } else if (step == "value") {
-            LogValue(L"/src/module.cpp", 45, 4, -3, widen(next()).c_str());
+            LogValue(L"/src/module.cpp", 45, 4, -3, utf8_to_wide_lenient(next()).c_str());
         } else if (step == "threads") {
             std::vector<std::jthread> workers;
-            for (int t = 0; t < 8; ++t) {
+            for (int t = 0; t < 8; ++t)
                 workers.emplace_back([t] {
                     for (int k = 0; k < 150; ++k)
                         syserr_report(L"/src/module.cpp", 42, 4, L"thread %d record %d", t, k);
                 });
-            }
         } else if (step == "locale") {
             if (!std::setlocale(LC_ALL, next())) return 2;
         } else if (step == "hang-up") {  // standard output: a pipe nobody reads
@@ -95,8 +75,13 @@ int main(int argc, char** argv) {
                 for (;; ++late) syserr_report(L"/src/module.cpp", 42, 4, L"%s", "late");
             }).detach();
             while (late < 100) std::this_thread::yield();
-        } else if (step == "host") {
-            if (!own_host(next())) return 77;
+        } else if (step == "host") {  // UTS and network namespaces of its own, loopback up
+            const char* name = next();
+            ifreq lo{.ifr_ifrn = {"lo"}, .ifr_ifru = {.ifru_flags = IFF_UP}};
+            if (unshare(CLONE_NEWUTS | CLONE_NEWNET) != 0 ||
+                sethostname(name, std::strlen(name)) != 0 ||
+                ioctl(socket(AF_INET, SOCK_DGRAM, 0), SIOCSIFFLAGS, &lo) != 0)
+                return 77;
             receiver.emplace(514);
         } else {
             return 2;
