@@ -59,6 +59,7 @@ protected:
     TempDir m_io{"talvex-cli-io"};
     const std::string m_folder = m_data.file("Orvane/talvex/config/dispatch_console");
     const std::string m_settings = m_folder + "/TalvexSettings.INI";
+    const bool m_root = geteuid() == 0;
 };
 
 const char KINDS_OF_PROBLEMS[] =
@@ -78,8 +79,7 @@ const char PROBLEMS_FOUND[] =
 TEST_F(AdminCommands, EachCommandAnswersAsTheSheetWould) {
     save();
     const std::string SHEET = read_file_bytes(m_settings);  // the defaults as the sheet saves them
-    const bool root = geteuid() == 0;
-    const bool supervisor = !root && IsMemberOfGroup(L"Talvex_Supervisors", nullptr);
+    const bool supervisor = !m_root && IsMemberOfGroup(L"Talvex_Supervisors", nullptr);
     const struct {
         std::vector<std::string> args;
         std::string before;  // the file's bytes, "" for no file
@@ -126,7 +126,7 @@ TEST_F(AdminCommands, EachCommandAnswersAsTheSheetWould) {
             fs::create_directories(m_folder);
             write_file_bytes(m_settings, c.before);
         }
-        const Result result = run(c.args, c.nobody && root);
+        const Result result = run(c.args, c.nobody && m_root);
         std::string out = c.out;
         for (size_t at = out.find("{}"); at != std::string::npos; at = out.find("{}", at))
             out.replace(at, 2, m_settings);
@@ -175,9 +175,8 @@ TEST_F(AdminCommands, SetThenShowRoundTripsEveryFieldInTheSheetsLayout) {
 TEST_F(AdminCommands, InitMakesTheFolderAndAnotherFileNeedsNoPermission) {
     for (int twice = 0; twice < 2; ++twice)  // an existing folder is fine
         EXPECT_EQ(run({"init"}).out, m_folder + "\n");
-    const bool root = geteuid() == 0;
-    if (root) fs::permissions(m_io.path(), fs::perms::all);
-    EXPECT_EQ(run({"--file", m_io.file("image.INI"), "set", "CsleLog=False"}, root).code, 0);
+    if (m_root) fs::permissions(m_io.path(), fs::perms::all);
+    EXPECT_EQ(run({"--file", m_io.file("image.INI"), "set", "CsleLog=False"}, m_root).code, 0);
 }
 
 // The connection test with the stored settings against the real server (on this
@@ -219,13 +218,8 @@ TEST_F(AdminCommands, TheFleetPlaybookReportsChangedOnlyWhenTheFileChanged) {
     setenv("LC_ALL", "C.UTF-8", 1);
     const std::string vars = std::string("talvex_config=") + TALVEX_CONFIG +
                              " talvex_programdata=" + m_data.path().string();
-    std::vector<std::string> args = {"-i",
-                                     "localhost,",
-                                     "-c",
-                                     "local",
-                                     "-e",
-                                     vars,
-                                     TALVEX_SOURCE_DIR "/docs/fleet/talvex-settings.yml"};
+    const std::string playbook = TALVEX_SOURCE_DIR "/docs/fleet/talvex-settings.yml";
+    std::vector<std::string> args = {"-i", "localhost,", "-c", "local", "-e", vars, playbook};
     for (const std::string summary : {"changed=1", "changed=0 ", "failed=1"}) {
         if (summary == "failed=1")
             args.insert(args.end(), {"-e", R"({"talvex_settings": ["DbmsTcpPort=0"]})"});

@@ -117,11 +117,10 @@ TEST_F(SettingsFileTest, LoadTakesValidValuesAndNamesTheFirstProblem) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file.substr(0, 200));
         std::filesystem::remove(m_path);
-        if (c.file == link) {
+        if (c.file == link)
             std::filesystem::create_symlink(m_dir.file("elsewhere"), m_path);
-        } else if (c.file != missing) {
+        else if (c.file != missing)
             write_file_bytes(m_path, c.file);
-        }
         ConsoleSettings expected;
         if (c.expected) c.expected(expected);
         LogCapture log;
