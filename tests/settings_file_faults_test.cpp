@@ -64,8 +64,7 @@ TEST_F(FaultTest, ReadOnlyFolder) {
     EXPECT_TRUE(old_file_alone());
 
     ASSERT_EQ(chmod(m_path.c_str(), 0666), 0);
-    struct stat before {
-    }, after{};
+    struct stat before = {}, after = {};
     ASSERT_EQ(stat(m_path.c_str(), &before), 0);
     EXPECT_EQ(save(), 1);
     ASSERT_EQ(stat(m_path.c_str(), &after), 0);
@@ -123,8 +122,8 @@ TEST_F(FaultTest, FailedWriteKeepsTheOldFile) {
     EXPECT_TRUE(old_file_alone());
     const auto records = log.records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].message, "Check failed [write(new file)].");
-    EXPECT_EQ(records[0].error, static_cast<uint32_t>(EFBIG));
+    EXPECT_EQ(std::tie(records[0].message, records[0].error),
+              std::make_tuple("Check failed [write(new file)].", uint32_t{EFBIG}));
 }
 
 // A writer killed between naming the new file and the rename leaves it behind: a save
