@@ -137,7 +137,6 @@ TEST_F(SettingsFileTest, LoadTakesValidValuesAndNamesTheFirstProblem) {
     }
 }
 
-// A value the file cannot hold stops the save before anything is written.
 TEST_F(SettingsFileTest, ValuesTheFileCannotHoldLeaveTheOldFileWhole) {
     const std::string old_file = with("UserID = old");
     ConsoleSettings out_of_range, two_lines;

@@ -92,7 +92,6 @@ TEST_F(FaultTest, PlantedLinkIsReplacedNeverFollowed) {
     EXPECT_EQ(read_file_bytes(victim), "victim");
 }
 
-// The new file takes the old one's ACL entries, not only its mode bits.
 TEST_F(FaultTest, SaveKeepsTheOldFilesAcl) {
     const char* text = "u::rw-,u:nobody:r--,g::---,m::r--,o::---";
     acl_t acl = acl_from_text(text);
