@@ -153,9 +153,9 @@ TEST_F(SettingsFileTest, ValuesTheFileCannotHoldLeaveTheOldFileWhole) {
     }
 }
 
-// Each writer of a caller-ID field sets the flag (those of the console options:
-// console_options_page_test; storing the held value: sheet_test). Once set, the flag
-// stays even when the old value is put back.
+// Each writer of a caller-ID field sets the flag (those of the console options, and
+// storing the held value: console_options_page_test). Once set, the flag stays even
+// when the old value is put back.
 TEST(ConsoleSettings, ADifferentValueSetsTheFlagAndItSticks) {
     for (const auto set : {&ConsoleSettings::SetAdmServer, &ConsoleSettings::SetDbmsTcpPort,
                            &ConsoleSettings::SetLocalFileName, &ConsoleSettings::SetPassword,

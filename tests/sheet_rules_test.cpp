@@ -87,8 +87,8 @@ TEST(StringTable, AnIdentifierWithoutAnEntryGivesNoText) {
     for (unsigned missing : {0u, 2u, 16u, 52u, 54u}) EXPECT_EQ(LoadCachedString(missing), L"");
 }
 
-// The steps against the server are run by the command's and the dialog's tests, which
-// also see the lines of a failed connect step.
+// The steps against the server are run by admin_commands_test and by the dialog's cases
+// in caller_id_page_test, which also see the lines of a failed connect step.
 TEST(ConnectionTest, AMissingOrUnloadableClientLibraryFailsItsStep) {
     TempDir empty, broken;
     write_file_bytes(broken.file("libfbclient.so.2"), "\177ELF but not really a library");
