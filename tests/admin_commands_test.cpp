@@ -82,7 +82,6 @@ TEST_F(AdminCommands, EachCommandAnswersAsTheSheetWould) {
     save();
     const std::string SHEET = read_file_bytes(m_settings);  // the defaults as the sheet saves them
     const bool supervisor = !m_root && IsMemberOfGroup(L"Talvex_Supervisors", nullptr);
-    if (m_root) fs::permissions(m_io.path(), fs::perms::all);  // for nobody's image file
     const struct {
         std::vector<std::string> args;
         std::string before;  // the file's bytes, "" for no file
@@ -115,11 +114,9 @@ TEST_F(AdminCommands, EachCommandAnswersAsTheSheetWould) {
         {{"init"}, SHEET, 4, "", "Talvex_Supervisors", true},
         {{"--file", m_settings, "set", "CsleLog=False"}, SHEET, 4, "", "Talvex_Supervisors", true},
         {{"--file", m_settings + "/no/such.INI", "set", "CsleLog=False"}, "", 5, "", "written"},
-        // init makes the folder as the sheet does, also when it exists; another file than
-        // the machine's is the caller's own business (building a workstation image).
+        // init makes the folder as the sheet does, also when it exists.
         {{"init"}, "", 0, m_folder + "\n", ""},
         {{"init"}, SHEET, 0, m_folder + "\n", ""},
-        {{"--file", m_io.file("image.INI"), "set", "CsleLog=False"}, "", 0, CHANGED, "", true},
         // A file the sheet wrote checks clean; one problem of each kind.
         {{"check"}, SHEET, 0, "", ""},
         {{"check"}, KINDS_OF_PROBLEMS, 1, PROBLEMS_FOUND, ""},
@@ -147,6 +144,11 @@ TEST_F(AdminCommands, EachCommandAnswersAsTheSheetWould) {
             EXPECT_EQ(read_file_bytes(m_settings), c.before) << "nothing changed";
         }
     }
+    // Another file than the machine's is the caller's own business (a workstation image),
+    // also for one who is no supervisor; stderr then holds a coverage build's complaints.
+    if (m_root) fs::permissions(m_io.path(), fs::perms::all);
+    const Result image = run({"--file", m_io.file("image.INI"), "set", "CsleLog=False"}, m_root);
+    EXPECT_EQ(std::tie(image.code, image.out), std::make_tuple(0, std::string(CHANGED)));
 }
 
 TEST_F(AdminCommands, SetThenShowRoundTripsEveryFieldInTheSheetsLayout) {
