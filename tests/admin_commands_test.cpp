@@ -26,7 +26,6 @@ std::string Env(const char* name) { return std::getenv(name) ? std::getenv(name)
 
 class AdminCommands : public testing::Test {
 protected:
-    // The settings as the sheet saves them.
     void save(const ConsoleSettings& record = {}) {
         fs::create_directories(m_folder);
         ASSERT_TRUE(SaveConsoleSettings(m_settings.c_str(), record));

@@ -148,7 +148,7 @@ TEST_F(FaultTest, OnlyLeftoversOfDeadProcessesAreSwept) {
 
 // A folder, a FIFO (without waiting for a writer) or a device at the name: a load
 // reads nothing and logs nothing, and a save leaves the FIFO a FIFO. (A save over a
-// folder: configparser_test, admin_commands_test.)
+// folder: configparser_test.)
 TEST_F(FaultTest, EntriesThatAreNoFileGiveFalse) {
     LogCapture log;
     const std::string fifo = m_folder + "/fifo.ini";
