@@ -142,7 +142,6 @@ TEST_F(ConfigParserTest, WhenAFileIsWritten) {
     write_file_bytes(other, "[A]\n[B]\n");
     {
         ConfigParser p(true);
-        EXPECT_FALSE(p.read(m_dir.file("missing.ini").c_str()));
         ASSERT_TRUE(read(p, "x = 1\n[A]\nk = v\n# tail\n"));
         EXPECT_FALSE(p.read(other.c_str())) << "[A] is held already";
         EXPECT_EQ(p.problems().size(), 1u) << "each read lists its own";

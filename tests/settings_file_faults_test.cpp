@@ -64,8 +64,7 @@ TEST_F(FaultTest, ReadOnlyFolder) {
     EXPECT_TRUE(old_file_alone());
 
     ASSERT_EQ(chmod(m_path.c_str(), 0666), 0);
-    struct stat before {
-    }, after{};
+    struct stat before = {}, after = {};
     ASSERT_EQ(stat(m_path.c_str(), &before), 0);
     EXPECT_EQ(save(), 1);
     ASSERT_EQ(stat(m_path.c_str(), &after), 0);
@@ -93,7 +92,6 @@ TEST_F(FaultTest, PlantedLinkIsReplacedNeverFollowed) {
     EXPECT_EQ(read_file_bytes(victim), "victim");
 }
 
-// The new file takes the old one's ACL entries, not only its mode bits.
 TEST_F(FaultTest, SaveKeepsTheOldFilesAcl) {
     const char* text = "u::rw-,u:nobody:r--,g::---,m::r--,o::---";
     acl_t acl = acl_from_text(text);
@@ -123,8 +121,8 @@ TEST_F(FaultTest, FailedWriteKeepsTheOldFile) {
     EXPECT_TRUE(old_file_alone());
     const auto records = log.records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].message, "Check failed [write(new file)].");
-    EXPECT_EQ(records[0].error, static_cast<uint32_t>(EFBIG));
+    EXPECT_EQ(std::tie(records[0].message, records[0].error),
+              std::make_tuple("Check failed [write(new file)].", uint32_t{EFBIG}));
 }
 
 // A writer killed between naming the new file and the rename leaves it behind: a save
@@ -150,7 +148,7 @@ TEST_F(FaultTest, OnlyLeftoversOfDeadProcessesAreSwept) {
 
 // A folder, a FIFO (without waiting for a writer) or a device at the name: a load
 // reads nothing and logs nothing, and a save leaves the FIFO a FIFO. (A save over a
-// folder: configparser_test, admin_commands_test.)
+// folder: configparser_test.)
 TEST_F(FaultTest, EntriesThatAreNoFileGiveFalse) {
     LogCapture log;
     const std::string fifo = m_folder + "/fifo.ini";

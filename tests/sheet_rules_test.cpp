@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/caller_id_rules.h"
@@ -16,12 +17,8 @@ namespace {
 
 TEST(CallerIdRules, LocalFileNameGainsXmlAndIsABareNameTheSystemAccepts) {
     const std::wstring longest(256, L'a');  // with ".xml", exactly 260 units
-    struct Case {
-        std::wstring typed;
-        unsigned refusal;
-        std::wstring shown;  // the name after validation
-    };
-    std::vector<Case> cases = {
+    // The name typed, the refusal, the name shown after validation.
+    std::vector<std::tuple<std::wstring, unsigned, std::wstring>> cases = {
         {L"calls.XML", 0, L"calls.XML.xml"},
         {L"calls.", 0, L"calls..xml"},
         {L" \tcalls.xml  ", 0, L"calls.xml"},
@@ -33,27 +30,23 @@ TEST(CallerIdRules, LocalFileNameGainsXmlAndIsABareNameTheSystemAccepts) {
     // Each refused character, U+0000 and another control character among them, and a
     // folder, a drive or a share by either separator; the name shown gains ".xml" still.
     for (const wchar_t refused : std::wstring(L"<>:\"|?*/\\\x1f\0", 11))
-        cases.push_back({std::wstring(L"a") + refused + L"b", IDS_FILE_NAME_BAD_CHARACTERS,
-                         std::wstring(L"a") + refused + L"b.xml"});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.typed));
+        cases.emplace_back(std::wstring(L"a") + refused + L"b", IDS_FILE_NAME_BAD_CHARACTERS,
+                           std::wstring(L"a") + refused + L"b.xml");
+    for (const auto& [typed, refusal, shown] : cases) {
+        SCOPED_TRACE(testing::PrintToString(typed));
         CallerIdFields fields;
         fields.kind = CallerIdDbLocal;
-        fields.localFileName = c.typed;
-        std::wstring shown = L"previous";
-        EXPECT_EQ(ValidateCallerIdFields(fields, shown), c.refusal);
-        EXPECT_EQ(shown, c.shown);
+        fields.localFileName = typed;
+        std::wstring validated = L"previous";
+        EXPECT_EQ(ValidateCallerIdFields(fields, validated), refusal);
+        EXPECT_EQ(validated, shown);
     }
     EXPECT_EQ(CheckLocalFileName(L""), FileNameEmpty);
 }
 
 TEST(CallerIdRules, PortTextGivesTheStoredPortAndTheTypedOne) {
-    const struct {
-        const wchar_t* text;
-        uint32_t normalised;  // a stored or disabled port
-        std::optional<uint32_t> typed;
-        bool inRange;
-    } cases[] = {
+    // The text, the port it is stored as (or a disabled port), the port typed, in range.
+    const std::tuple<const wchar_t*, uint32_t, std::optional<uint32_t>, bool> cases[] = {
         {L"1", 1, 1, true},
         {L"65535", 65535, 65535, true},
         {L" 3050 ", 3050, 3050, true},
@@ -64,11 +57,11 @@ TEST(CallerIdRules, PortTextGivesTheStoredPortAndTheTypedOne) {
         {L"-1", 52444, std::nullopt, false},
         {L"+80", 80, std::nullopt, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
-        EXPECT_EQ(NormalisedPort(c.text), c.normalised);
-        EXPECT_EQ(ParsePortText(c.text), c.typed);
-        EXPECT_EQ(c.typed && PortInRange(*c.typed), c.inRange);
+    for (const auto& [text, normalised, typed, inRange] : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(text)));
+        EXPECT_EQ(NormalisedPort(text), normalised);
+        EXPECT_EQ(ParsePortText(text), typed);
+        EXPECT_EQ(typed && PortInRange(*typed), inRange);
     }
 }
 
@@ -94,8 +87,8 @@ TEST(StringTable, AnIdentifierWithoutAnEntryGivesNoText) {
     for (unsigned missing : {0u, 2u, 16u, 52u, 54u}) EXPECT_EQ(LoadCachedString(missing), L"");
 }
 
-// The steps against the server are run by the command's and the dialog's tests, which
-// also see the lines of a failed connect step.
+// The steps against the server are run by admin_commands_test and by the dialog's cases
+// in caller_id_page_test, which also see the lines of a failed connect step.
 TEST(ConnectionTest, AMissingOrUnloadableClientLibraryFailsItsStep) {
     TempDir empty, broken;
     write_file_bytes(broken.file("libfbclient.so.2"), "\177ELF but not really a library");
