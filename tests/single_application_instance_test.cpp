@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "code/single_application_instance.h"
@@ -27,7 +27,6 @@ namespace {
 
 using Instance = SingleApplicationInstance;
 
-// A name no other test process, and no real copy of the tool, is using.
 std::wstring unique_name(const std::wstring& what) {
     return L"Global\\talvex-test " + what + L" " + std::to_wstring(getpid());
 }
@@ -63,11 +62,10 @@ TEST_F(InstanceCopies, RegistrationRules) {
     EXPECT_FALSE(Instance::RegisterApplicationInstance(L"other", false)) << "one per process";
     EXPECT_TRUE(Instance::IsOnlyApplicationInstance());
     // Nobody can talk to the holder: its address takes no connection.
-    const std::string bytes(name.begin(), name.end());
     sockaddr_un address{AF_UNIX, {}};
-    std::memcpy(address.sun_path + 1, bytes.data(), bytes.size());
+    std::copy(name.begin(), name.end(), address.sun_path + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + bytes.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     const int rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), length) ? errno : 0;
     EXPECT_EQ(rc, ECONNREFUSED);
     close(fd);
@@ -90,12 +88,7 @@ TEST_F(InstanceCopies, WhichNamesAnotherCopyIsRefusedFor) {
     const std::wstring utf8 = unique_name(L"utf8") + L" caf\u00e9 \u20ac \U0001F4DE";
     const std::wstring fits = (unique_name(L"long") + std::wstring(107, L'f')).substr(0, 107);
     const std::wstring longer = fits + std::wstring(300, L'x') + L"A";
-    const struct {
-        std::wstring held;
-        bool make_global;
-        std::wstring asked;
-        int refused;
-    } cases[] = {
+    const std::tuple<std::wstring, bool, std::wstring, int> cases[] = {
         {bare, true, L"Global\\" + bare, 1},
         {prefixed, true, prefixed, 1},
         {utf8, false, utf8, 1},
@@ -104,19 +97,16 @@ TEST_F(InstanceCopies, WhichNamesAnotherCopyIsRefusedFor) {
         {longer, false, longer.substr(0, longer.size() - 1) + L"B", 0},
         {longer, false, fits, 0},  // no cut to the first 107 bytes
     };
-    const std::string old_locale = std::setlocale(LC_ALL, nullptr);
     std::setlocale(LC_ALL, "C");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.asked.size() << " " << c.asked.substr(0, 40));
-        ASSERT_TRUE(Instance::RegisterApplicationInstance(c.held.c_str(), c.make_global));
-        EXPECT_EQ(ask(c.asked), c.refused);
+    for (const auto& [held, make_global, asked, refused] : cases) {
+        SCOPED_TRACE(testing::Message() << asked.size() << " " << asked.substr(0, 40));
+        ASSERT_TRUE(Instance::RegisterApplicationInstance(held.c_str(), make_global));
+        EXPECT_EQ(ask(asked), refused);
         Instance::ReleaseApplicationInstance();
     }
-    std::setlocale(LC_ALL, old_locale.c_str());
+    std::setlocale(LC_ALL, "C.UTF-8");  // the test main's
 }
 
-// A copy that cannot take the name while another holds it runs unguarded; a holder killed outright
-// leaves nothing behind.
 TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
     const std::wstring name = unique_name(L"second");
     ASSERT_TRUE(Instance::RegisterApplicationInstance(name.c_str(), false));
@@ -144,14 +134,13 @@ TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
     EXPECT_EQ(ask(name), 0);
 }
 
-// Twenty copies let go at one moment, every second one as nobody when we are root; each holds the
-// name until all have answered.
+// Every second copy runs as nobody when we are root; each holds the name until all have answered.
 TEST_F(InstanceCopies, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
     for (int round = 0; round < 3; ++round) {
         const std::wstring name = unique_name(L"burst " + std::to_wstring(round));
         int go[2], answers[2], hold[2];
         ASSERT_EQ(pipe(go) | pipe(answers) | pipe(hold), 0);
-        std::vector<std::thread> copies;
+        std::vector<std::jthread> copies;  // joined after the holders are let go
         for (int i = 0; i < 20; ++i) {
             copies.emplace_back([&, i] {
                 run_in_child([&] {
@@ -171,7 +160,6 @@ TEST_F(InstanceCopies, OfTwentyCopiesStartedAtOnceExactlyOneRuns) {
         while (got.size() < 20 && poll(&ready, 1, 30000) == 1)
             got.append(some, static_cast<size_t>(std::max(0L, read(answers[0], some, 20))));
         close(hold[1]);
-        for (auto& copy : copies) copy.join();
         for (int fd : {go[0], go[1], answers[0], answers[1], hold[0]}) close(fd);
         std::sort(got.begin(), got.end());
         EXPECT_EQ(got, std::string(19, 'f') + "t") << "round " << round;
