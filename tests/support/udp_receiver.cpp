@@ -18,9 +18,7 @@ UdpReceiver::UdpReceiver(uint16_t port) {
     m_port = ntohs(address.sin_port);
 }
 
-UdpReceiver::~UdpReceiver() {
-    if (m_socket >= 0) close(m_socket);
-}
+UdpReceiver::~UdpReceiver() { close(m_socket); }
 
 std::vector<std::string> UdpReceiver::receive(int quiet_ms) const {
     std::vector<std::string> datagrams;
