@@ -1,5 +1,4 @@
-// The machine-wide data folder: finding it, joining paths below it, and creating folders opened to
-// the group `users` through POSIX ACLs on a real file system.
+// The machine-wide data folder, and folders below it opened to the group `users` by POSIX ACLs.
 #include <acl/libacl.h>
 #include <gmock/gmock.h>
 #include <grp.h>
@@ -32,17 +31,10 @@ const char CREATE_FAILED[] = "Assertion failure: CreateMissingDirectories(AppDat
 
 std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Path buffers are filled with a marker, also past MAX_PATH, to see every unit the code wrote.
+// Path buffers end in a marker, also past MAX_PATH, to see every unit the code wrote.
 constexpr size_t BUFFER_UNITS = MAX_PATH_UNITS + 8;
 
-// A buffer holding `text`, terminated when it fits MAX_PATH.
-std::wstring path_buffer(const std::wstring& text) {
-    std::wstring buffer(BUFFER_UNITS, L'#');
-    std::wmemcpy(buffer.data(), text.c_str(), std::min(text.size() + 1, MAX_PATH_UNITS));
-    return buffer;
-}
-
-// A buffer as the code must leave it: `text`, zeros up to `zeros_to`, the marker after.
+// A path buffer: `text`, zeros up to `zeros_to`, the marker after.
 std::wstring filled(const std::wstring& text, size_t zeros_to) {
     return text + std::wstring(zeros_to - text.size(), L'\0') +
            std::wstring(BUFFER_UNITS - zeros_to, L'#');
@@ -104,7 +96,7 @@ TEST(AppendSubDirPath, JoinsWithOneSeparatorOrLeavesAnEmptyPathNeverACutOne) {
     };
     for (const auto& [base, more, joined] : cases) {
         SCOPED_TRACE(testing::Message() << base.size() << " + " << (more ? more : L"(null)"));
-        std::wstring buffer = path_buffer(base);
+        std::wstring buffer = filled(base, std::min(base.size() + 1, MAX_PATH_UNITS));
         LogCapture log;
         winutils::AppendSubDirPath(buffer.data(), more, false);
         EXPECT_EQ(buffer, filled(joined, joined.empty() ? MAX_PATH_UNITS : joined.size() + 1));
@@ -127,7 +119,8 @@ protected:
 
     // The path made below `base` (the private folder when not given); "" when the join failed.
     std::string create(const wchar_t* more, const std::string& base = "") {
-        std::wstring buffer = path_buffer(wide(base.empty() ? m_root.path().string() : base));
+        const std::wstring path = wide(base.empty() ? m_root.path().string() : base);
+        std::wstring buffer = filled(path, path.size() + 1);
         winutils::AppendSubDirPath(buffer.data(), more, true);
         return std::string(buffer.c_str(), buffer.c_str() + std::wcslen(buffer.c_str()));
     }

@@ -1,5 +1,4 @@
-// One copy per machine: forked children ask for the name as another copy of the tool would, under
-// the same and under another user, at the same moment, and killed outright.
+// One copy per machine: forked children stand in for the other copies of the tool.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
