@@ -105,8 +105,7 @@ TEST_F(InstanceCopies, WhichNamesAnotherCopyIsRefusedFor) {
 TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
     const std::wstring name = unique_name(L"second");
     ASSERT_TRUE(Instance::RegisterApplicationInstance(name.c_str(), false));
-    // The starved copy reports its failure; the log is set up here first, because UBSan's first
-    // look at an object's type needs a descriptor the child lacks.
+    // Set up before the starved copy reports: UBSan's first type check needs a descriptor it lacks.
     syserr_report(SYSERR_FILE, __LINE__, 4, L"%ls", L"the log is ready before the copies start");
     const int starved = run_in_child([&] {
         // No further file descriptor may be opened, so no name can be taken; only the soft limit

@@ -11,10 +11,9 @@ UdpReceiver::UdpReceiver(uint16_t port) {
     m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
-    if (m_socket < 0 || bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if (bind(m_socket, raw, length) != 0 || getsockname(m_socket, raw, &length) != 0)
         throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
-    }
     m_port = ntohs(address.sin_port);
 }
 
