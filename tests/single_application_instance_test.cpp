@@ -38,12 +38,9 @@ bool only_copy(const std::wstring& name) {
            Instance::IsOnlyApplicationInstance();
 }
 
-// Another copy's answer, under a UTF-8 locale: 0 when it is the only one, 1 when not.
+// Another copy's answer: 0 when it is the only one, 1 when not.
 int ask(const std::wstring& name) {
-    return run_in_child([&] {
-        std::setlocale(LC_ALL, "C.UTF-8");
-        return only_copy(name) ? 0 : 1;
-    });
+    return run_in_child([&] { return only_copy(name) ? 0 : 1; });
 }
 
 class InstanceCopies : public testing::Test {
@@ -92,14 +89,14 @@ TEST_F(InstanceCopies, WhichNamesAnotherCopyIsRefusedFor) {
         {longer, false, longer.substr(0, longer.size() - 1) + L"B", 0},
         {longer, false, fits, 0},  // no cut to the first 107 bytes
     };
-    std::setlocale(LC_ALL, "C");
     for (const auto& [held, make_global, asked, refused] : cases) {
         SCOPED_TRACE(testing::Message() << asked.size() << " " << asked.substr(0, 40));
+        std::setlocale(LC_ALL, "C");
         ASSERT_TRUE(Instance::RegisterApplicationInstance(held.c_str(), make_global));
+        std::setlocale(LC_ALL, "C.UTF-8");  // the test main's
         EXPECT_EQ(ask(asked), refused);
         Instance::ReleaseApplicationInstance();
     }
-    std::setlocale(LC_ALL, "C.UTF-8");  // the test main's
 }
 
 TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
