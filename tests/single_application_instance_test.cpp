@@ -104,8 +104,7 @@ TEST_F(InstanceCopies, AStarvedCopyRunsAndAKilledOneLeavesNothing) {
     // Set up before the starved copy reports: UBSan's first type check needs a descriptor it lacks.
     syserr_report(SYSERR_FILE, __LINE__, 4, L"%ls", L"the log is ready before the copies start");
     const int starved = run_in_child([&] {
-        // No further file descriptor may be opened, so no name can be taken; only the soft limit
-        // drops, so that the child can write out what it did when it ends.
+        // Only the soft limit drops, so that the child can still write out what it did at its end.
         rlimit files{};
         if (getrlimit(RLIMIT_NOFILE, &files) != 0) return CHILD_SKIPPED;
         const rlimit only_standard_streams{3, files.rlim_max};
