@@ -32,6 +32,5 @@ bool become_nobody() {
 bool private_mounts(const std::string& group_file) {
     return unshare(CLONE_NEWNS) == 0 &&
            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           (group_file.empty() ||
-            mount(group_file.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) == 0);
+           mount(group_file.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) == 0;
 }

@@ -16,6 +16,6 @@ int run_in_child(const std::function<int()>& body);
 // In a child: nobody:nogroup without supplementary groups. False when refused.
 bool become_nobody();
 
-// In a child: a private mount namespace, where `group_file` (when given) is what the
-// name service reads as /etc/group. False when refused.
-bool private_mounts(const std::string& group_file = {});
+// In a child: a private mount namespace, where `group_file` is what the name service
+// reads as /etc/group. False when refused.
+bool private_mounts(const std::string& group_file);

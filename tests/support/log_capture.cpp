@@ -36,8 +36,7 @@ std::vector<LogRecord> parse_log_lines(const std::string& bytes) {
         const auto number = [&](int i, int base) {
             return static_cast<uint32_t>(std::stoul(f[i], nullptr, base));
         };
-        result.push_back(
-            {number(0, 16), number(6, 16), number(7, 10), f[1], f[2], f[3], f[4], f[8], f[9]});
+        result.push_back({number(0, 16), number(7, 10), f[1], f[2], f[3], f[4], f[8], f[9]});
     }
     return result;
 }

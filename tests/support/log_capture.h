@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-// The fields of a file line, but for the line number and the timestamp.
+// The fields of a file line, but for the line number, the timestamp and the flags.
 struct LogRecord {
-    uint32_t sequence = 0, flags = 0, error = 0;
+    uint32_t sequence = 0, error = 0;
     std::string pid, tid, module, file, message, error_text;
 };
 

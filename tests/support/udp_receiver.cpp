@@ -9,21 +9,15 @@
 
 UdpReceiver::UdpReceiver(uint16_t port) {
     m_socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
-    if (m_socket < 0 || bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if (bind(m_socket, raw, length) != 0 || getsockname(m_socket, raw, &length) != 0)
         throw std::runtime_error("cannot bind a UDP socket on 127.0.0.1");
-    }
     m_port = ntohs(address.sin_port);
 }
 
-UdpReceiver::~UdpReceiver() {
-    if (m_socket >= 0) close(m_socket);
-}
+UdpReceiver::~UdpReceiver() { close(m_socket); }
 
 std::vector<std::string> UdpReceiver::receive(int quiet_ms) const {
     std::vector<std::string> datagrams;
