@@ -65,10 +65,8 @@ PeVersionStatus status_of(const std::vector<uint8_t>& image) {
 
 TEST(PeVersionResource, ReadsLanguagesAndPropertiesOfRealLibraries) {
     const std::tuple<const char*, uint16_t, const wchar_t*, const wchar_t*> cases[] = {
-        {"french64.dll", 1036, L"ProductVersion", L"2.700.401.16"},
-        {"french32.dll", 1036, L"productversion", L"2.700.401.16"},  // as on Windows
-        // The German table's key is upper case ("040704E4"): keys match case-insensitively.
-        {"german32.dll", 1031, L"ProductVersion", L"2.700.401.16"},
+        // Property names match case-insensitively, as on Windows.
+        {"french32.dll", 1036, L"productversion", L"2.700.401.16"},
         {"no_version64.dll", 0, L"ProductVersion", nullptr},
         // Only the second translation (English) has a table; the first (Spanish) rules.
         {"second_translation64.dll", 0x0C0A, L"ProductVersion", nullptr},
@@ -164,8 +162,7 @@ TEST(PeVersionResource, FilesThatBreakARuleAreRefusedForWhatTheyAre) {
         {"type directory outside the data", l.root + 20, 0x80FFFFF0u, S::Malformed},
         {"type entry leads to a leaf", l.root + 20, typeAt, S::Malformed},
         {"type directory is the root itself", l.root + 20, 0x80000000u, S::Malformed},
-        {"name directory is the type directory", l.typeDir + 20, 0x80000000u | typeAt,
-         S::Malformed},
+        {"name directory is the type one", l.typeDir + 20, 0x80000000u | typeAt, S::Malformed},
         {"language entry leads to a directory", l.nameDir + 20, 0x80000000u, S::Malformed},
         {"root node length 0", l.block, 0, S::Malformed},
         {"optional header of unknown kind", l.optional, 0x0107, S::UnsupportedFormat},
@@ -210,8 +207,6 @@ std::u16string query_text(const std::string& blockBytes, std::u16string_view pat
 }
 
 TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
-    const std::string fixed(52, '\0');
-    const std::string translation("\x07\x04\xe4\x04", 4);
     auto tree = [&](uint16_t stringValueLength, bool varFirst) {
         const std::string strings =
             node(u"StringFileInfo", "", 0, 1,
@@ -219,8 +214,8 @@ TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
                        {node(u"Comments", utf16z(u""), 0, 1),  // empty value, no value bytes
                         node(u"ProductVersion", utf16z(u"2.700.401.16"), stringValueLength, 1)})});
         const std::string vars =
-            node(u"VarFileInfo", "", 0, 1, {node(u"Translation", translation, 4, 0)});
-        return node(u"VS_VERSION_INFO", fixed, 52, 0,
+            node(u"VarFileInfo", "", 0, 1, {node(u"Translation", "\x07\x04\xe4\x04", 4, 0)});
+        return node(u"VS_VERSION_INFO", std::string(52, '\0'), 52, 0,
                     varFirst ? std::vector{vars, strings} : std::vector{strings, vars});
     };
     const std::u16string path = u"\\StringFileInfo\\040704e4\\ProductVersion";
