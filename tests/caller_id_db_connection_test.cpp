@@ -18,7 +18,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr long ISC_LOGIN = 335544472;
@@ -37,21 +36,18 @@ std::wstring ClientDir() { return Wide(Env("TALVEX_TEST_FB_CLIENT_DIR")); }
 
 // Why the tests that need the server cannot run, or empty when it is there.
 std::string ServerMissing() {
-    if (!Env("TALVEX_TEST_FB_UNAVAILABLE").empty()) return Env("TALVEX_TEST_FB_UNAVAILABLE");
-    return Env("TALVEX_TEST_FB_PORT").empty()
-               ? "TALVEX_TEST_FB_* not set: run the tests through scripts/with-test-services"
-               : "";
+    if (Env("TALVEX_TEST_FB_PORT").empty() && Env("TALVEX_TEST_FB_UNAVAILABLE").empty())
+        return "TALVEX_TEST_FB_* not set: run the tests through scripts/with-test-services";
+    return Env("TALVEX_TEST_FB_UNAVAILABLE");
 }
 #define REQUIRE_SERVER() \
     if (const std::string why = ServerMissing(); !why.empty()) GTEST_SKIP() << why
 
-DbmsConnectionSettings Settings(const std::string& user, const std::string& password,
+// The test user's, unless told otherwise.
+DbmsConnectionSettings Settings(const std::string& user = Env("TALVEX_TEST_FB_USER"),
+                                const std::string& password = Env("TALVEX_TEST_FB_PASSWORD"),
                                 const std::string& port = Env("TALVEX_TEST_FB_PORT")) {
     return {0, Wide(user), Wide(password), L"127.0.0.1", Wide(port)};
-}
-
-DbmsConnectionSettings TestUser() {
-    return Settings(Env("TALVEX_TEST_FB_USER"), Env("TALVEX_TEST_FB_PASSWORD"));
 }
 
 // Each row as "RecordId|Alias|Type|ID|Channel" and a line feed.
@@ -65,7 +61,7 @@ std::wstring Describe(const std::vector<CallerIdRecord>& records) {
 
 std::vector<CallerIdRecord> Marker() { return {CallerIdRecord{99, L"untouched", L"", L"", 0}}; }
 
-TEST(CallerIdClientLibrary, FoundByExactNameBesideTheExecutableThenWhereTheLoaderFindsIt) {
+TEST(CallerIdClientLibrary, FoundByExactNameBesideTheExecutableFirst) {
     TempDir dir;
     const std::wstring folder = Wide(dir.path().string());
     write_file_bytes(dir.file("libfbclient.so"), "x");
@@ -76,9 +72,6 @@ TEST(CallerIdClientLibrary, FoundByExactNameBesideTheExecutableThenWhereTheLoade
     TempDir current;
     EXPECT_EQ(fbclient::FindClientLibraryFolder(dir.path().string(), current.path().string()),
               dir.path().string());
-    const std::string found = fbclient::FindClientLibraryFolder(current.path().string() + "/none",
-                                                                current.path().string());
-    EXPECT_TRUE(fs::exists(found + "/libfbclient.so.2")) << found;
 }
 
 // A loaded library stays loaded (by its path), so each case has a folder of its own.
@@ -87,8 +80,8 @@ TEST(CallerIdClientLibrary, AFolderWithoutAUsableClientGivesAnErrorNeverACrash) 
     for (const char* library : {"", "/lib/x86_64-linux-gnu/libz.so.1"}) {
         SCOPED_TRACE(library);
         TempDir dir;
-        if (*library) fs::copy_file(library, dir.file("libfbclient.so.2"));
-        CallerIdDbConnection connection(Wide(dir.path().string()), TestUser());
+        if (*library) std::filesystem::copy_file(library, dir.file("libfbclient.so.2"));
+        CallerIdDbConnection connection(Wide(dir.path().string()), Settings());
         try {
             connection.Connect();
             ADD_FAILURE() << "Connect succeeded";
@@ -118,7 +111,7 @@ TEST(CallerIdText, NarrowsToLowBytesAndWidensUtf8KeepingOtherBytes) {
 
 TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
     REQUIRE_SERVER();
-    CallerIdDbConnection connection(ClientDir(), TestUser());
+    CallerIdDbConnection connection(ClientDir(), Settings());
     connection.Connect();
     const std::wstring untouched = Describe(Marker());
     const std::wstring all =
@@ -156,7 +149,7 @@ TEST(CallerIdServer, EachQueryGivesItsRowsOrFalseAndOnlyWholeRows) {
 // that never answers: the dialog's aRunningTestCannotBeDismissedAndEndsWithinTheBound.
 TEST(CallerIdServer, EachAccountOrPeerConnectsOrFailsWithinItsBound) {
     REQUIRE_SERVER();
-    DbmsConnectionSettings narrowed = TestUser(), windows = TestUser();
+    DbmsConnectionSettings narrowed = Settings(), windows = Settings();
     for (wchar_t& c : narrowed.password) c = static_cast<wchar_t>(0x0100 | c);  // U+01xx
     windows.useWindowsAuthentication = 1;
     // Credentials in the environment must not be used in its place either.
