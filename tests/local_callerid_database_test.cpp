@@ -81,15 +81,6 @@ const char kRecordset[] =
     "</rs:data>\n"
     "</xml>\n";
 
-TEST(LocalDatabaseFile, IsTheEmptyFiveColumnRecordset) {
-    TempDir dir;
-    const std::string path = dir.file("callerIdLocal.xml");
-    ASSERT_TRUE(CreateLocalDatabase(wide(path)));
-    EXPECT_EQ(read_file_bytes(path), kRecordset) << "no declaration, no BOM";
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"callerIdLocal.xml"})
-        << "no temporary file left";
-}
-
 TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouchedMissingOnesAreCreated) {
     TempDir dir;
     const std::string folder = dir.file("folder.xml"), link = dir.file("link.xml"),
@@ -108,12 +99,13 @@ TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouchedMissingOnesAreCreated) {
     EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(dangling));
 
     // What is missing is created, where a folder exists to hold it.
-    EXPECT_TRUE(EnsureLocalDatabase(wide(dir.file("new.xml"))));
+    EXPECT_TRUE(CreateLocalDatabase(wide(dir.file("new.xml"))));
+    EXPECT_EQ(read_file_bytes(dir.file("new.xml")), kRecordset) << "no declaration, no BOM";
     for (const std::string& bad : {dir.file("missing/new.xml"), std::string()}) {
         EXPECT_FALSE(CreateLocalDatabase(wide(bad))) << bad;
         EXPECT_FALSE(EnsureLocalDatabase(wide(bad))) << bad;
     }
-    // No "nowhere.txt": a dangling symlink is never followed.
+    // No temporary file left, and no "nowhere.txt": a dangling symlink is never followed.
     EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"dangling.xml", "folder.xml",
                                                              "link.xml", "new.xml", "target.txt"}));
 }
