@@ -210,15 +210,13 @@ TEST(PeVersionResource, VersionBlockQuirksAreReadLikeWindowsReadsThem) {
                     varFirst ? std::vector{vars, strings} : std::vector{strings, vars});
     };
     const std::u16string path = u"\\StringFileInfo\\040704e4\\ProductVersion";
-    EXPECT_EQ(query_text(tree(13, false), path), u"2.700.401.16");
-    // Writers that count bytes, and VarFileInfo before StringFileInfo.
-    EXPECT_EQ(query_text(tree(26, true), path), u"2.700.401.16");
-    // A length far past the node is cut at the node's end and at the terminator.
-    EXPECT_EQ(query_text(tree(0xFFFF, false), path), u"2.700.401.16");
-    EXPECT_EQ(query_text(tree(13, false), u"StringFileInfo\\\\040704E4\\Comments"), u"");
-    EXPECT_EQ(query_text(tree(13, false), u"\\StringFileInfo\\040904e4\\ProductVersion"),
-              u"<absent>");
+    // Characters counted, or bytes as some writers count, with VarFileInfo first; a length
+    // far past the node is cut at the node's end and at the terminator.
+    for (const auto& [length, varFirst] : {std::pair{13, false}, {26, true}, {0xFFFF, false}})
+        EXPECT_EQ(query_text(tree(length, varFirst), path), u"2.700.401.16") << length;
     const std::string block = tree(13, false);
+    EXPECT_EQ(query_text(block, u"StringFileInfo\\\\040704E4\\Comments"), u"");
+    EXPECT_EQ(query_text(block, u"\\StringFileInfo\\040904e4\\ProductVersion"), u"<absent>");
     EXPECT_EQ(query_text(block.substr(0, block.size() - 1), path), u"<absent>") << "cut short";
     // A key that runs past its node's length is refused, though the bytes after end it.
     std::string cut = node(u"VS_VERSION_INFO", "", 0, 0);
