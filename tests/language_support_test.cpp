@@ -18,8 +18,9 @@ const wchar_t* const kVersion = L"2.700.401.16";
 const wchar_t* const kProperty = L"ProductVersion";
 
 // A language folder as an installation might hold it: two accepted libraries whose
-// names sort differently by case, an older build, one without a version resource, a
-// name the pattern does not match, and a folder and a FIFO named like a library.
+// names sort differently by case (the German one's table key is upper case), an older
+// build, one without a version resource, a name the pattern does not match, and a folder
+// and a FIFO named like a library.
 TEST(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder) {
     TempDir dir;
     for (const auto& [fixture, name] : {std::pair{"french64.dll", "TalvexFRA.DLL"},
@@ -33,51 +34,46 @@ TEST(LanguageFolder, AcceptsExactlyMatchingVersionsInCaseInsensitiveNameOrder) {
     // Without a writer, opening a FIFO for reading would block forever.
     ASSERT_EQ(mkfifo(dir.file("TalvexFIF.DLL").c_str(), 0644), 0);
     // "name language display-name" of each library found, in order.
-    const auto find = [&dir](const wchar_t* version, const std::string& tail = "") {
-        const std::string folder = dir.path().string() + tail;
+    const auto find = [&dir](const wchar_t* version, const wchar_t* tail = L"") {
         std::vector<LanguageLibrary> found;
         alarm(20);
-        EXPECT_TRUE(FindLanguageLibraries(std::wstring(folder.begin(), folder.end()).c_str(),
-                                          kPattern, version, kProperty, found));
+        EXPECT_TRUE(FindLanguageLibraries((dir.path().wstring() + tail).c_str(), kPattern, version,
+                                          kProperty, found));
         alarm(0);
-        std::vector<std::wstring> out;
+        std::wstring out;
         for (const LanguageLibrary& l : found)
-            out.push_back(l.fileName + L" " + std::to_wstring(l.languageId) + L" " +
-                          l.languageName);
+            out +=
+                l.fileName + L" " + std::to_wstring(l.languageId) + L" " + l.languageName + L"\n";
         return out;
     };
     LogCapture log;
-    const std::vector<std::wstring> expected = {L"Talvexaut.dll 1031 German (Germany)",
-                                                L"TalvexFRA.DLL 1036 French (France)"};
+    const std::wstring expected =
+        L"Talvexaut.dll 1031 German (Germany)\nTalvexFRA.DLL 1036 French (France)\n";
     EXPECT_EQ(find(kVersion), expected);
     // The one without a version resource, the folder and the FIFO are reported; the
     // older build is not.
     EXPECT_EQ(log.messages().size(), 3u);
-    EXPECT_EQ(find(kVersion, "/"), expected) << "a trailing separator changes nothing";
-    EXPECT_TRUE(find(L"2.700.401.1").empty());
-    EXPECT_TRUE(find(L"2.700.401.16 ").empty());
-    EXPECT_EQ(find(L"2.700.401.15"),
-              std::vector<std::wstring>{L"TalvexITA.DLL 1040 Italian (Italy)"});
+    EXPECT_EQ(find(kVersion, L"/"), expected) << "a trailing separator changes nothing";
+    EXPECT_EQ(find(L"2.700.401.1"), L"");
+    EXPECT_EQ(find(L"2.700.401.16 "), L"");
+    EXPECT_EQ(find(L"2.700.401.15"), L"TalvexITA.DLL 1040 Italian (Italy)\n");
 }
 
 // Each refusal is reported; a missing folder is no fault and reports nothing.
 TEST(LanguageDiscovery, RefusedArgumentsAndMissingFolderFindNothing) {
     const std::wstring longFolder = L"/" + std::wstring(259, L'a');
     const std::wstring almost = L"/" + std::wstring(250, L'a');  // no room for the pattern
-    const struct {
-        const wchar_t *folder, *version;
-        bool result;
-        size_t reports;
-    } cases[] = {{L"/tmp", nullptr, false, 1},
-                 {longFolder.c_str(), kVersion, false, 1},
-                 {almost.c_str(), kVersion, false, 1},
-                 {L"/nonexistent/Language", kVersion, true, 0}};
-    for (const auto& c : cases) {
+    const std::tuple<const wchar_t*, const wchar_t*, bool, size_t> cases[] = {
+        {L"/tmp", nullptr, false, 1},
+        {longFolder.c_str(), kVersion, false, 1},
+        {almost.c_str(), kVersion, false, 1},
+        {L"/nonexistent/Language", kVersion, true, 0}};
+    for (const auto& [folder, version, result, reports] : cases) {
         LogCapture log;
         std::vector<LanguageLibrary> found{{L"stale", 1, L"stale"}};
-        EXPECT_EQ(FindLanguageLibraries(c.folder, kPattern, c.version, kProperty, found), c.result);
+        EXPECT_EQ(FindLanguageLibraries(folder, kPattern, version, kProperty, found), result);
         EXPECT_TRUE(found.empty());
-        EXPECT_EQ(log.messages().size(), c.reports) << testing::PrintToString(log.messages());
+        EXPECT_EQ(log.messages().size(), reports) << testing::PrintToString(log.messages());
     }
 }
 
@@ -88,7 +84,6 @@ TEST(LanguageDiscovery, ListingMatchesThePatternIgnoringCase) {
         write_file_bytes(dir.file(name), "x");
     // A byte that is no UTF-8 sorts as itself, after every character.
     const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"?.dll", {"A.dll", "B.dll", "b.DLL", "x.dll"}},
         {"[x].DLL", {"[x].dll"}},
         {"*.dll",
          {"A.dll", "aa.dll", "B.dll", "b.DLL", "x.dll", "YZ.dll", "Y\xfe.dll", "[x].dll"}}};
@@ -100,11 +95,10 @@ TEST(LanguageDiscovery, ListingMatchesThePatternIgnoringCase) {
 }
 
 TEST(LanguageDisplayName, NamesLanguagesLikeTheSystem) {
-    // The tests run in the C.UTF-8 locale, which names languages in English (French and
-    // German so: LanguageFolder and the Console Options page).
+    // The tests run in the C.UTF-8 locale, which names languages in English (so in
+    // LanguageFolder and the Console Options page).
     const std::tuple<uint16_t, const char*, std::wstring> cases[] = {
         {1036, "fr", L"fran\u00e7ais (France)"},
-        {1033, nullptr, L"English (United States)"},
         {0x0400, nullptr, L"Language Neutral"},
         {0x1234, nullptr, L"Language Neutral"}};
     for (const auto& [id, locale, expected] : cases)
