@@ -20,20 +20,10 @@ class SheetTest : public QObject {
     std::unique_ptr<CConsoleCplApp> m_app;
     std::unique_ptr<ProgramData> m_data;
 
-    std::string settings_path() const { return m_data->settings_file(); }
-
-    void write_settings() {
-        std::filesystem::create_directories(m_data->folder());
-        QVERIFY(SaveConsoleSettings(settings_path().c_str(), ConsoleSettings()));
-    }
+    std::string settings_path() const { return m_data->folder() + "TalvexSettings.INI"; }
 
     static void change_a_switch(ExCPropertySheet& sheet) {
         Control<QCheckBox>(sheet.GetPage(0), "Console Log enabled")->click();
-    }
-
-    static QString restart_notice() {
-        return QString::fromWCharArray(kRestartNoticeFormat)
-            .replace(QLatin1String("%ls"), QString::fromWCharArray(kProductName));
     }
 
     // `talvex-config set CsleLog=False` as a process of its own: its exit code and stderr.
@@ -68,7 +58,7 @@ private slots:
     // meanwhile: the sheet asks and stays open on No; on Yes the restart notice shows before
     // the file is written, and the file on disk survives as the .bak copy.
     void okOverAChangedOrUnusableFileAsksThenKeepsIt() {
-        write_settings();
+        std::filesystem::create_directories(m_data->folder());
         write_file_bytes(settings_path(), "[FileInfo]\nversion = 1\nversion = 2\n");
         const std::string theirs = "[FileInfo]\r\nversion = 1\r\n";
         bool still_open_after_no = false, untouched_before_answer = false;
@@ -94,7 +84,9 @@ private slots:
         QCOMPARE(after_no, theirs);
         const QStringList boxes = MessageBoxSeam::Take();
         QCOMPARE(boxes.size(), 3);
-        QCOMPARE(boxes.last(), restart_notice());
+        QCOMPARE(boxes.last(),
+                 QString::fromWCharArray(kRestartNoticeFormat)
+                     .replace(QLatin1String("%ls"), QString::fromWCharArray(kProductName)));
         QVERIFY(untouched_before_answer);
         for (const char* part : {"could not be loaded", "Line 3", "TalvexSettings.INI.bak"})
             QVERIFY2(shown.contains(part), qPrintable(shown));
@@ -143,7 +135,8 @@ private slots:
     // `set` must not race the sheet's OK: while the sheet is open it changes nothing and
     // exits 3; once the sheet is closed it goes through. Apply, then Cancel, writes nothing.
     void setWhileTheSheetIsOpenChangesNothing() {
-        write_settings();
+        std::filesystem::create_directories(m_data->folder());
+        QVERIFY(SaveConsoleSettings(settings_path().c_str(), ConsoleSettings()));
         const std::string before = read_file_bytes(settings_path());
         std::pair<int, QString> during;
         QString line = "?";
