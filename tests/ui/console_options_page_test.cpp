@@ -12,22 +12,19 @@
 namespace {
 
 using Page = PageSheet<CCsleLogPropertyPage>;
-const QString kEnglish = QStringLiteral("English (United States)");
 
 // Installs "<name>=<fixture>" entries as Talvex<name>.DLL.
 void install(const TempDir& dir, const QString& libraries) {
-    for (const QString& entry : libraries.split(' ', Qt::SkipEmptyParts)) {
-        const QStringList parts = entry.split('=');
-        write_file_bytes(dir.file("Talvex" + parts[0].toStdString() + ".DLL"),
-                         read_file_bytes(std::string(TALVEX_LANGUAGE_DLL_DIR) + "/" +
-                                         parts[1].toStdString() + ".dll"));
-    }
+    for (const QString& entry : libraries.split(' ', Qt::SkipEmptyParts))
+        std::filesystem::copy_file(
+            TALVEX_LANGUAGE_DLL_DIR "/" + entry.section('=', 1).toStdString() + ".dll",
+            dir.file("Talvex" + entry.section('=', 0, 0).toStdString() + ".DLL"));
 }
 
 const char* const kThree = "DEU=german32 FRA=french64 ITA=italian_old64";
 const char* const kOffered = "EN=1033|French (France)=1036|German (Germany)=1031";
 // The libraries, the folder (null: the temporary one), the list shown ("text=data|...", "EN"
-// for kEnglish) and the log's report; the language stored and applied; the selected row.
+// for English) and the log's report; the language stored and applied; the selected row.
 const struct List {
     const char *name, *installed, *folder, *items, *report;
     uint32_t stored, applied;
@@ -65,8 +62,7 @@ const struct Option {
     {"Language Locale:", "0110 1036"},
 };
 
-// The record as the tool holds it after reading a file of the defaults with `edit`
-// applied: nothing changed yet.
+// The record read back from a file of the defaults with `edit` applied: nothing changed yet.
 ConsoleSettings loaded(const TempDir& dir, const std::function<void(ConsoleSettings&)>& edit) {
     ConsoleSettings saved, record;
     edit(saved);
@@ -105,7 +101,7 @@ private slots:
         QStringList items;
         for (int i = 0; i < list->count(); ++i)
             items << list->itemText(i) + '=' + QString::number(list->ItemData(i));
-        QCOMPARE(items.join('|'), QString(c.items).replace("EN", kEnglish));
+        QCOMPARE(items.join('|'), QString(c.items).replace("EN", "English (United States)"));
         QCOMPARE(list->currentIndex(), c.selected);
         QCOMPARE(list->isEnabled(), c.enabled);
         QVERIFY(!open.sheet.ApplyButton()->isEnabled());
