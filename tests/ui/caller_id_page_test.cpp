@@ -89,6 +89,8 @@ const struct Case {
     {"none, 70000", kNone, kDbms, "70000", "", "---", "0 1|f.xml|s|52444|u|p", 0},
     {"local, 0", kLocal, kWin, "0", "", "L--", "1 0|f.xml|s|52444|u|p", 0},
     {"server, DBMS, abc", kServer, kDbms, "abc", "", "-SU", "2 1|f.xml|s|52444|u|p", 0},
+    {"Server clicked", kNone, kDbms, "1", "server", "-SU", "2 1|f.xml|s|1|u|p", 0},
+    {"Windows clicked", kServer, kDbms, "1", "windowsAuth", "-S-", "2 0|f.xml|s|1|u|p", 0},
     {"DBMS clicked", kServer, kWin, "1", "dbmsAuth", "-SU", "2 1|f.xml|s|1|u|p", 0},
     {"again: Windows", kServer, kWin, "1", "dbmsAuth|none|server", "-S-", "2 0|f.xml|s|1|u|p", 0},
     {"valid port kept", kServer, kWin, "1", "none", "---", "0 0|f.xml|s|1|u|p", 0},
@@ -168,9 +170,8 @@ private slots:
         QVERIFY(!std::filesystem::exists(m_data->folder() + "f.xml"));
     }
 
-    // What the page holds, saved or not, is what the test uses: DBMS passes every step;
-    // Windows sends no user name and password even when the fields hold valid ones, and
-    // this server has no trusted login. A second run starts from an empty list.
+    // The test uses the page's unsaved fields: DBMS passes every step; Windows sends no user
+    // name or password, valid as they are (this server has no trusted login). Runs start afresh.
     void aTestUsesThePagesFieldsAndShowsEveryStep() {
         if (Env("TALVEX_TEST_FB_PORT").isEmpty() || !Env("TALVEX_TEST_FB_UNAVAILABLE").isEmpty())
             QSKIP("no Firebird test server: run the tests through scripts/with-test-services");

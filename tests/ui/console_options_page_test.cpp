@@ -34,8 +34,7 @@ const struct List {
     {"stored language offered", kThree, nullptr, kOffered, "", 1031, 1031, 2, false, true, false},
     // Read-only mode applies what it shows, so the language it could not offer becomes English.
     {"read-only, not offered", kThree, nullptr, kOffered, "", 1040, 1033, 0, true, false, true},
-    // German goes in front, and the default then belongs at the end, behind the
-    // library's own English entry.
+    // German goes in front; the default English then goes behind the library's own English.
     {"English library", "AEN=english64 DEU=german32", nullptr,
      "German (Germany)=1031|EN=1033|EN=1033", "", 1033, 1033, 1, false, true, false},
     {"old build", "ITA=italian_old64", nullptr, "EN=1033", "", 1036, 1033, 0, false, false, true},
