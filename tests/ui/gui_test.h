@@ -15,7 +15,6 @@
 #include "app/ui/message_box.h"
 #include "tests/support/temp_dir.h"
 
-// A text of the tool's string table.
 inline QString Text(unsigned id) { return QString::fromStdWString(LoadCachedString(id)); }
 
 // The control under `root` with that object name or accessible name; the suite stops
@@ -62,7 +61,6 @@ struct ProgramData {
     ProgramData() { qputenv("PROGRAMDATA", QByteArray::fromStdString(dir.path().string())); }
     TempDir dir{"talvex-gui"};
     std::string folder() const { return dir.file("Orvane/talvex/config/dispatch_console") + "/"; }
-    std::string settings_file() const { return folder() + "TalvexSettings.INI"; }
 };
 
 // Runs the applet as the tool does; `act` gets the sheet once it shows and must close it.

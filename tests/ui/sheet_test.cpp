@@ -20,23 +20,12 @@ class SheetTest : public QObject {
     std::unique_ptr<CConsoleCplApp> m_app;
     std::unique_ptr<ProgramData> m_data;
 
-    std::string settings_path() const { return m_data->settings_file(); }
-
-    void write_settings() {
-        std::filesystem::create_directories(m_data->folder());
-        QVERIFY(SaveConsoleSettings(settings_path().c_str(), ConsoleSettings()));
-    }
+    std::string settings_path() const { return m_data->folder() + "TalvexSettings.INI"; }
 
     static void change_a_switch(ExCPropertySheet& sheet) {
-        sheet.GetPage(0)->findChildren<QCheckBox*>().value(0)->click();
+        Control<QCheckBox>(sheet.GetPage(0), "Console Log enabled")->click();
     }
 
-    static QString restart_notice() {
-        return QString::fromWCharArray(kRestartNoticeFormat)
-            .replace(QLatin1String("%ls"), QString::fromWCharArray(kProductName));
-    }
-
-    // `talvex-config set CsleLog=False` as a process of its own: its exit code and stderr.
     static std::pair<int, QString> set_csle_log_off() {
         QProcess set;
         set.start(TALVEX_CONFIG, {"set", "CsleLog=False"});
@@ -64,32 +53,54 @@ private slots:
         MessageBoxSeam::Reset();
     }
 
-    // Change, then OK: the restart notice shows before the file is written. A file that
-    // could not be used whole is named in the notice line and survives as the .bak copy.
-    void okShowsTheRestartNoticeThenWritesKeepingAnUnusableFile() {
-        write_settings();
-        const std::string file = "[FileInfo]\nversion = 1\nversion = 2\n";
-        write_file_bytes(settings_path(), file);
+    // Change, then OK over a file that could not be used whole and that someone changed
+    // meanwhile: the sheet asks and stays open on No; on Yes the restart notice shows before
+    // the file is written, and the file on disk survives as the .bak copy.
+    void okOverAChangedOrUnusableFileAsksThenKeepsIt() {
+        std::filesystem::create_directories(m_data->folder());
+        write_file_bytes(settings_path(), "[FileInfo]\nversion = 1\nversion = 2\n");
+        const std::string theirs = "[FileInfo]\r\nversion = 1\r\n";
         bool untouched_before_answer = false;
-        MessageBoxSeam::QueueAnswer(QMessageBox::Ok, [&] {
-            untouched_before_answer = read_file_bytes(settings_path()) == file &&
-                                      !TakeFileSnapshot((settings_path() + ".bak").c_str()).exists;
-        });
+        std::string after_no;  // stays empty unless the sheet stays open on No
         QString shown;
         RunApplet([&](ExCPropertySheet& sheet) {
             shown = notice(sheet);
             change_a_switch(sheet);
+            write_file_bytes(settings_path(), theirs);
+            MessageBoxSeam::QueueAnswer(QMessageBox::No);
+            sheet.OkButton()->click();
+            if (sheet.isVisible()) after_no = read_file_bytes(settings_path());
+            MessageBoxSeam::QueueAnswer(QMessageBox::Yes);
+            MessageBoxSeam::QueueAnswer(QMessageBox::Ok, [&] {
+                untouched_before_answer =
+                    read_file_bytes(settings_path()) == theirs &&
+                    !TakeFileSnapshot((settings_path() + ".bak").c_str()).exists;
+            });
             sheet.OkButton()->click();
         });
-        QCOMPARE(MessageBoxSeam::Take(), QStringList{restart_notice()});
+        QCOMPARE(after_no, theirs);
+        QCOMPARE(MessageBoxSeam::Take().size(), 3);  // asked twice, then the restart notice
         QVERIFY(untouched_before_answer);
         for (const char* part : {"could not be loaded", "Line 3", "TalvexSettings.INI.bak"})
             QVERIFY2(shown.contains(part), qPrintable(shown));
-        QCOMPARE(read_file_bytes(settings_path() + ".bak"), file);
+        QCOMPARE(read_file_bytes(settings_path() + ".bak"), theirs);
         ConsoleSettings saved;
         QVERIFY(LoadConsoleSettings(settings_path().c_str(), saved));
-        QVERIFY(saved.GetUpdateDateTimeBios() != ConsoleSettings().GetUpdateDateTimeBios() ||
-                saved.GetSavePageHistoryToFile() != ConsoleSettings().GetSavePageHistoryToFile());
+        QVERIFY(!saved.GetConsoleLog());
+    }
+
+    // Nobody touched the file (there is none): OK asks nothing before the restart notice.
+    void okOverAnUntouchedFileAsksNothing() {
+        MessageBoxSeam::QueueAnswer(QMessageBox::Yes);  // for a question that must not come
+        MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
+        RunApplet([](ExCPropertySheet& sheet) {
+            change_a_switch(sheet);
+            sheet.OkButton()->click();
+        });
+        QCOMPARE(
+            MessageBoxSeam::Take(),
+            QStringList{QString::fromWCharArray(kRestartNoticeFormat)
+                            .replace(QLatin1String("%ls"), QString::fromWCharArray(kProductName))});
     }
 
     // Read-only: every control of both pages disabled, OK without a change writes nothing
@@ -120,8 +131,7 @@ private slots:
             }
             sheet.OkButton()->click();
         });
-        QCOMPARE(reached, 1);
-        QCOMPARE(back, 0);
+        QCOMPARE(std::pair(reached, back), std::pair(1, 0));
         QVERIFY2(shown.contains("not a member of Talvex_Supervisors"), qPrintable(shown));
         QVERIFY(controls > 10);
         QCOMPARE(enabled, QStringList());
@@ -129,56 +139,30 @@ private slots:
         QVERIFY(!TakeFileSnapshot(settings_path().c_str()).exists);
     }
 
-    void aFileChangedBehindTheSheetIsOverwrittenOnlyWhenTheUserSaysSo() {
-        write_settings();
-        const std::string theirs = "[FileInfo]\r\nversion = 1\r\n";
-        bool still_open_after_no = false;
-        std::string after_no;
-        QString line = "?";
-        RunApplet([&](ExCPropertySheet& sheet) {
-            line = notice(sheet);
-            change_a_switch(sheet);
-            write_file_bytes(settings_path(), theirs);
-            MessageBoxSeam::QueueAnswer(QMessageBox::No);
-            sheet.OkButton()->click();
-            still_open_after_no = sheet.isVisible();
-            after_no = read_file_bytes(settings_path());
-            MessageBoxSeam::QueueAnswer(QMessageBox::Yes);
-            MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
-            sheet.OkButton()->click();
-        });
-        QCOMPARE(line, QString());  // nothing to say, no notice line
-        QVERIFY(still_open_after_no);
-        QCOMPARE(after_no, theirs);
-        const QStringList shown = MessageBoxSeam::Take();
-        QCOMPARE(shown.size(), 3);
-        QCOMPARE(shown.last(), restart_notice());
-        QVERIFY(read_file_bytes(settings_path()) != theirs);
-    }
-
     // `set` must not race the sheet's OK: while the sheet is open it changes nothing and
     // exits 3; once the sheet is closed it goes through. Apply, then Cancel, writes nothing.
     void setWhileTheSheetIsOpenChangesNothing() {
-        write_settings();
+        std::filesystem::create_directories(m_data->folder());
+        QVERIFY(SaveConsoleSettings(settings_path().c_str(), ConsoleSettings()));
         const std::string before = read_file_bytes(settings_path());
         std::pair<int, QString> during;
+        QString line = "?";
         MessageBoxSeam::QueueAnswer(QMessageBox::Ok);
         QCOMPARE(RunApplet([&](ExCPropertySheet& sheet) {
+                     line = notice(sheet);
                      change_a_switch(sheet);
                      sheet.ApplyButton()->click();
                      during = set_csle_log_off();
                      sheet.CancelButton()->click();
                  }),
                  0);
+        QCOMPARE(line, QString());  // nothing to say, no notice line
         QCOMPARE(during.first, 3);
         QVERIFY2(during.second.contains("sheet is open"), qPrintable(during.second));
         QCOMPARE(read_file_bytes(settings_path()), before);
         QCOMPARE(MessageBoxSeam::Take(), QStringList());
 
         QCOMPARE(set_csle_log_off().first, 0);
-        ConsoleSettings after;
-        QVERIFY(LoadConsoleSettings(settings_path().c_str(), after));
-        QVERIFY(!after.GetConsoleLog());
     }
 };
 
