@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cwctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -220,10 +219,8 @@ std::string checked_value(const SettingKey& key, const std::string& value, std::
             if (wide.size() > MaxPasswordLength)
                 return "the password takes at most " + std::to_string(MaxPasswordLength) +
                        " characters";
-            // The file keeps a value's blanks on the right only; the console would read
-            // another password than the one typed.
-            if (!wide.empty() && std::iswspace(static_cast<wint_t>(wide.front())))
-                return "the settings file cannot keep blanks at the start of the password";
+            if (PasswordLosesLeadingBlanks(wide))
+                return wide_to_utf8(LoadCachedString(IDS_PASSWORD_LEADING_BLANKS));
             stored = value;
             return {};
         case SettingKind::Port: {

@@ -82,6 +82,10 @@ FileNameCheck CheckLocalFileName(const std::wstring& name) {
     return FileNameOk;
 }
 
+bool PasswordLosesLeadingBlanks(const std::wstring& password) {
+    return !password.empty() && IsBlank(password.front());
+}
+
 unsigned ValidateCallerIdFields(const CallerIdFields& fields, std::wstring& localFileName) {
     switch (fields.kind) {
         case CallerIdDbServer: {
@@ -89,7 +93,10 @@ unsigned ValidateCallerIdFields(const CallerIdFields& fields, std::wstring& loca
                                   PortInRange(*fields.port) &&
                                   (!fields.dbmsAuthentication ||
                                    (!Trimmed(fields.userName).empty() && !fields.password.empty()));
-            return complete ? 0u : unsigned{IDS_FILL_ALL_FIELDS};
+            if (!complete) return IDS_FILL_ALL_FIELDS;
+            return fields.dbmsAuthentication && PasswordLosesLeadingBlanks(fields.password)
+                       ? unsigned{IDS_PASSWORD_LEADING_BLANKS}
+                       : 0u;
         }
         case CallerIdDbLocal: {
             localFileName = Trimmed(fields.localFileName);

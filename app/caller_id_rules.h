@@ -48,13 +48,17 @@ struct CallerIdFields {
     std::wstring password;
 };
 
+// A password starting with white space: the settings file gives a value back without
+// its blanks on the left, so the console would read another password than the one typed.
+bool PasswordLosesLeadingBlanks(const std::wstring& password);
+
 // The page's validation. 0 when the fields may be applied or tested; otherwise the
 // string-table identifier of the message to show (IDS_FILL_ALL_FIELDS,
-// IDS_FILE_NAME_TOO_LONG, IDS_FILE_NAME_BAD_CHARACTERS). For the local kind,
-// `localFileName` receives the trimmed name with ".xml" added as the page shows it
-// (also when the name is then refused). A port out of range or no number for the
-// server kind gives IDS_FILL_ALL_FIELDS only when the page's own range check was
-// skipped; the page checks the range first.
+// IDS_PASSWORD_LEADING_BLANKS, IDS_FILE_NAME_TOO_LONG, IDS_FILE_NAME_BAD_CHARACTERS). For the local
+// kind, `localFileName` receives the trimmed name with ".xml" added as the page shows it (also when
+// the name is then refused). A port out of range or no number for the server kind gives
+// IDS_FILL_ALL_FIELDS only when the page's own range check was skipped; the page checks the range
+// first.
 unsigned ValidateCallerIdFields(const CallerIdFields& fields, std::wstring& localFileName);
 
 // Leading and trailing white space removed.

@@ -32,6 +32,9 @@ const Entry STRING_TABLE[] = {
      L"Don't use the characters <, >, :, \", /, \\, |, ? and * in the filename."},
     {IDS_FILE_NAME_INVALID, L"The local database filename is invalid. Try using another filename."},
     {IDS_WARNING, L"Warning"},
+    {IDS_PASSWORD_LEADING_BLANKS,
+     L"The password cannot start with a blank: the settings file does not keep blanks at the "
+     L"start of a value."},
 };
 
 }  // namespace

@@ -114,7 +114,11 @@ void CplApplet::ShowPropertySheet() {
     sheet.SetNotice(notices.join(QLatin1Char('\n')));
     sheet.m_confirmClose = [this, &sheet] { return MayOverwrite(&sheet); };
 
-    if (sheet.DoModal() != ExCPropertySheet::IDOK || !m_settings.IsChanged()) return;
+    // A read-only sheet never writes, not even a default that stood in for a value
+    // it could not show.
+    if (sheet.DoModal() != ExCPropertySheet::IDOK || !m_settings.IsChanged() ||
+        CConsoleCplApp::ReadOnly())
+        return;
     TalvexMessageBox(nullptr, formatted(kRestartNoticeFormat, kProductName));
     // A file that could not be used whole may be a hand edit worth keeping.
     if ((m_keepBackup && !BackUpSettingsFile(m_iniPath)) ||
@@ -123,7 +127,9 @@ void CplApplet::ShowPropertySheet() {
 }
 
 bool CplApplet::MayOverwrite(QWidget* sheet) const {
-    if (!m_settings.IsChanged() || TakeFileSnapshot(m_iniPath) == m_loaded) return true;
+    if (CConsoleCplApp::ReadOnly() || !m_settings.IsChanged() ||
+        TakeFileSnapshot(m_iniPath) == m_loaded)
+        return true;
     const QString question = QObject::tr(
         "The settings file was changed by someone else after this sheet opened it.\n\n"
         "Replace it with the values shown here?");
