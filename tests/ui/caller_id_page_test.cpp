@@ -77,7 +77,8 @@ QString Fields(const ConsoleSettings& s) {
 
 constexpr int kNone = CallerIdDbNone, kLocal = CallerIdDbLocal, kServer = CallerIdDbServer;
 constexpr int kWin = WindowsAuthentication, kDbms = DbmsAuthentication;
-constexpr unsigned kPortRange = ~0u, kFill = IDS_FILL_ALL_FIELDS;
+constexpr unsigned kPortRange = ~0u, kFill = IDS_FILL_ALL_FIELDS,
+                   kBlanks = IDS_PASSWORD_LEADING_BLANKS;
 // From Record(kind, auth, port), the user's actions (Page::Do), then OK: the States() before
 // it, the Fields() after it ("=": as before) and the refusal it shows.
 const struct Case {
@@ -100,14 +101,14 @@ const struct Case {
     {"nobody", kServer, kDbms, "1", "userName=|password=|windowsAuth", "-S-", "2 0|f.xml|s|1||", 0},
     {"DBMS with a blank user", kServer, kDbms, "1", "userName=  ", "-SU", "=", kFill},
     {"DBMS with an empty password", kServer, kDbms, "1", "password=", "-SU", "=", kFill},
-    {"blank password", kServer, kDbms, "1", "password=   ", "-SU", "2 1|f.xml|s|1|u|   ", 0},
+    {"blank password", kServer, kDbms, "1", "password=   ", "-SU", "=", kBlanks},
     {"port 65536", kServer, kWin, "1", "port=65536", "-S-", "=", kPortRange},
     {"no port", kServer, kWin, "1", "port=", "-S-", "=", kPortRange},
     {"gains .xml", kLocal, kDbms, "1", "localFile= calls ", "L--", "1 1|calls.xml|s|1|u|p", 0},
     {"local name empty", kLocal, kDbms, "1", "localFile=  ", "L--", "=", kFill},
     {"trimmed but the password, cut", kNone, kDbms, "1",
-     "server|server= t |userName=0123456789012345678901234567890123|password= 23456789", "-SU",
-     "2 1|f.xml|t|1|0123456789012345678901234567890| 2345678", 0},
+     "server|server= t |userName=0123456789012345678901234567890123|password=2345678 9", "-SU",
+     "2 1|f.xml|t|1|0123456789012345678901234567890|2345678 ", 0},
 };
 
 // The lines a run showed; ids of the tool's texts, 0 an empty line.
