@@ -44,42 +44,11 @@ TEST(LocalDatabasePath, JoinsTheFoldersAndRefusesWhatWouldLeaveThem) {
     EXPECT_EQ(AppendPathPiece(L"/a", L"/x"), L"/a/x");
 }
 
-// The empty five-column recordset. No nullable, keycolumn or dbtype: a dbtype would turn
-// the Unicode adWChar columns into 8-bit text. The rows' namespace points at the schema
-// by its id.
-const char kRecordset[] =
-    "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
-    "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
-    "\txmlns:rs='urn:schemas-microsoft-com:rowset'\n"
-    "\txmlns:z='#RowsetSchema'>\n"
-    "<s:Schema id='RowsetSchema'>\n"
-    "\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n"
-    "\t\t<s:AttributeType name='RecordId' rs:number='1' rs:write='true'>\n"
-    "\t\t\t<s:datatype dt:type='i8' dt:maxLength='8' rs:precision='0' rs:fixedlength='true' "
-    "rs:maybenull='false'/>\n"
-    "\t\t</s:AttributeType>\n"
-    "\t\t<s:AttributeType name='Alias' rs:number='2' rs:write='true'>\n"
-    "\t\t\t<s:datatype dt:type='string' dt:maxLength='16' rs:precision='0' rs:fixedlength='true' "
-    "rs:maybenull='false'/>\n"
-    "\t\t</s:AttributeType>\n"
-    "\t\t<s:AttributeType name='Type' rs:number='3' rs:write='true'>\n"
-    "\t\t\t<s:datatype dt:type='string' dt:maxLength='16' rs:precision='0' rs:fixedlength='true' "
-    "rs:maybenull='false'/>\n"
-    "\t\t</s:AttributeType>\n"
-    "\t\t<s:AttributeType name='ID' rs:number='4' rs:write='true'>\n"
-    "\t\t\t<s:datatype dt:type='string' dt:maxLength='25' rs:precision='0' rs:fixedlength='true' "
-    "rs:maybenull='false'/>\n"
-    "\t\t</s:AttributeType>\n"
-    "\t\t<s:AttributeType name='Channel' rs:number='5' rs:write='true'>\n"
-    "\t\t\t<s:datatype dt:type='int' dt:maxLength='4' rs:precision='0' rs:fixedlength='true' "
-    "rs:maybenull='false'/>\n"
-    "\t\t</s:AttributeType>\n"
-    "\t\t<s:extends type='rs:rowbase'/>\n"
-    "\t</s:ElementType>\n"
-    "</s:Schema>\n"
-    "<rs:data>\n"
-    "</rs:data>\n"
-    "</xml>\n";
+// The empty five-column recordset, byte for byte. No nullable, keycolumn or dbtype: a
+// dbtype would turn the Unicode adWChar columns into 8-bit text. The rows' namespace
+// points at the schema by its id.
+const std::string kRecordset =
+    read_file_bytes(TALVEX_SOURCE_DIR "/tests/fixtures/empty_caller_id_database.xml");
 
 TEST(LocalDatabaseFile, ExistingEntriesAreNeverTouchedMissingOnesAreCreated) {
     TempDir dir;
