@@ -43,10 +43,6 @@ struct SettingKey {
 };
 
 namespace setting_keys {
-constexpr SettingKey text(std::string_view section, std::string_view key, SettingKind kind,
-                          SettingKey::GetText get, SettingKey::SetText set) {
-    return {section, key, kind, get, set};
-}
 constexpr SettingKey toggle(std::string_view key, SettingKey::GetSwitch get, SettingKey::Turn on,
                             SettingKey::Turn off) {
     return {"ConsoleOptions", key, SettingKind::Switch, nullptr, nullptr, get, on, off};
@@ -55,18 +51,18 @@ constexpr SettingKey toggle(std::string_view key, SettingKey::GetSwitch get, Set
 
 // Every setting, in the order of the settings file (sections as written, keys by byte).
 inline constexpr SettingKey kSettingKeys[] = {
-    setting_keys::text("CallerID", "ADM Server", SettingKind::Text, &ConsoleSettings::GetAdmServer,
-                       &ConsoleSettings::SetAdmServer),
+    {"CallerID", "ADM Server", SettingKind::Text, &ConsoleSettings::GetAdmServer,
+     &ConsoleSettings::SetAdmServer},
     {"CallerID", "Authentication", SettingKind::Authentication},
     {"CallerID", "CallerIDDatabaseType", SettingKind::DatabaseType},
-    setting_keys::text("CallerID", "DbmsTcpPort", SettingKind::Port,
-                       &ConsoleSettings::GetDbmsTcpPort, &ConsoleSettings::SetDbmsTcpPort),
-    setting_keys::text("CallerID", "Local_FileName", SettingKind::LocalFileName,
-                       &ConsoleSettings::GetLocalFileName, &ConsoleSettings::SetLocalFileName),
-    setting_keys::text("CallerID", "Password", SettingKind::Password, &ConsoleSettings::GetPassword,
-                       &ConsoleSettings::SetPassword),
-    setting_keys::text("CallerID", "UserID", SettingKind::UserName, &ConsoleSettings::GetUserId,
-                       &ConsoleSettings::SetUserId),
+    {"CallerID", "DbmsTcpPort", SettingKind::Port, &ConsoleSettings::GetDbmsTcpPort,
+     &ConsoleSettings::SetDbmsTcpPort},
+    {"CallerID", "Local_FileName", SettingKind::LocalFileName, &ConsoleSettings::GetLocalFileName,
+     &ConsoleSettings::SetLocalFileName},
+    {"CallerID", "Password", SettingKind::Password, &ConsoleSettings::GetPassword,
+     &ConsoleSettings::SetPassword},
+    {"CallerID", "UserID", SettingKind::UserName, &ConsoleSettings::GetUserId,
+     &ConsoleSettings::SetUserId},
     setting_keys::toggle("CsleLog", &ConsoleSettings::GetConsoleLog,
                          &ConsoleSettings::EnableConsoleLog, &ConsoleSettings::DisableConsoleLog),
     {"ConsoleOptions", "Language Locale", SettingKind::Language},

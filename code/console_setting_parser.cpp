@@ -16,7 +16,6 @@
 namespace {
 
 const std::string FILE_INFO = "FileInfo";
-const std::string CALLER_ID = "CallerID";
 constexpr unsigned int FILE_VERSION = 1;
 
 // Keeps the first reason given; a null reason collects nothing.
@@ -77,12 +76,12 @@ std::string entry_reason(const char* path, bool& exists) {
 
 // An enumeration's word, read through the one table of its words.
 template <typename Enum, size_t N>
-bool load_word(const ConfigParser& parser, const char* key, const EnumWord<Enum> (&table)[N],
-               void (ConsoleSettings::*set)(const Enum&), ConsoleSettings& settings,
-               Reason& reason) {
+bool load_word(const ConfigParser& parser, const std::string& section, const std::string& key,
+               const EnumWord<Enum> (&table)[N], void (ConsoleSettings::*set)(const Enum&),
+               ConsoleSettings& settings, Reason& reason) {
     std::string word;
-    if (!parser.get(CALLER_ID, key, word)) {
-        reason.missing(CALLER_ID, key);
+    if (!parser.get(section, key, word)) {
+        reason.missing(section, key.c_str());
         return false;
     }
     if (const std::optional<Enum> value = ValueOfWord(table, word)) {
@@ -90,10 +89,10 @@ bool load_word(const ConfigParser& parser, const char* key, const EnumWord<Enum>
         return true;
     }
     syserr_report(SYSERR_FILE, __LINE__, 4,
-                  L"An invalid value for %s has been read from the Talvex settings file: %s", key,
-                  word.c_str());
-    reason.note(Reason::at(parser, CALLER_ID, key) + "\"" + word + "\" is not a valid value of \"" +
-                key + "\" in [CallerID].");
+                  L"An invalid value for %s has been read from the Talvex settings file: %s",
+                  key.c_str(), word.c_str());
+    reason.note(Reason::at(parser, section, key.c_str()) + "\"" + word +
+                "\" is not a valid value of \"" + key + "\" in [" + section + "].");
     return false;
 }
 
@@ -103,10 +102,10 @@ bool load_value(const ConfigParser& parser, const SettingKey& entry, ConsoleSett
     const std::string key(entry.key);
     switch (entry.kind) {
         case SettingKind::Authentication:
-            return load_word(parser, key.c_str(), kAuthenticationWords,
+            return load_word(parser, section, key, kAuthenticationWords,
                              &ConsoleSettings::SetAuthentication, settings, reason);
         case SettingKind::DatabaseType:
-            return load_word(parser, key.c_str(), kDatabaseTypeWords,
+            return load_word(parser, section, key, kDatabaseTypeWords,
                              &ConsoleSettings::SetCallerIdDatabaseType, settings, reason);
         case SettingKind::Switch: {
             bool on = false;
@@ -160,16 +159,16 @@ bool refused(const char* key) {
 // An enumeration's word, from the same table the load reads; a value outside it is
 // logged and nothing is stored.
 template <typename Enum, size_t N>
-bool save_word(ConfigParser& parser, const char* key, const EnumWord<Enum> (&table)[N],
-               Enum value) {
+bool save_word(ConfigParser& parser, const std::string& section, const std::string& key,
+               const EnumWord<Enum> (&table)[N], Enum value) {
     const std::string_view word = WordOf(table, value);
     if (word.empty()) {
         const std::wstring message =
-            L"Unexpected value for the setting " + std::wstring(key, key + std::strlen(key));
+            L"Unexpected value for the setting " + std::wstring(key.begin(), key.end());
         LogValue(SYSERR_FILE, __LINE__, 4, value, message.c_str());
         return false;
     }
-    return parser.set(CALLER_ID, key, std::string(word), true) || refused(key);
+    return parser.set(section, key, std::string(word), true) || refused(key.c_str());
 }
 
 bool save_value(ConfigParser& parser, const SettingKey& entry, const ConsoleSettings& settings) {
@@ -178,10 +177,10 @@ bool save_value(ConfigParser& parser, const SettingKey& entry, const ConsoleSett
     bool stored = false;
     switch (entry.kind) {
         case SettingKind::Authentication:
-            return save_word(parser, key.c_str(), kAuthenticationWords,
+            return save_word(parser, section, key, kAuthenticationWords,
                              settings.GetAuthentication());
         case SettingKind::DatabaseType:
-            return save_word(parser, key.c_str(), kDatabaseTypeWords,
+            return save_word(parser, section, key, kDatabaseTypeWords,
                              settings.GetCallerIdDatabaseType());
         case SettingKind::Switch:
             stored = parser.set_bool(section, key, entry.isOn(settings), true);

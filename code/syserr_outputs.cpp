@@ -108,9 +108,9 @@ void FileOutput::append(const char* line, size_t size) const {
         0600);
     if (fd < 0) return;
     // Nor may a file another user made there first, which they could read, or a
-    // second name (a hard link) of some other file. statx asks for just these fields
-    // (a full fstat costs a record twice as much on ext4), and the user is asked again
-    // only when the owner is not the one the log was set up for.
+    // second name (a hard link) of some other file. statx asks for just these fields,
+    // for about half of what a full fstat costs on ext4; the user is asked again only
+    // when the owner is not the one the log was set up for.
     constexpr unsigned kNeeded = STATX_TYPE | STATX_UID | STATX_NLINK;
     struct statx info;
     if (statx(fd, "", AT_EMPTY_PATH, kNeeded, &info) != 0 || (info.stx_mask & kNeeded) != kNeeded ||
